@@ -1,0 +1,262 @@
+/*
+ * ViDazoHx.h: the host-facing interface of libViDazoHx.
+ *
+ * A host programming environment loads libViDazoHx.so into its own process
+ * and drives FPGA targets through the 33 functions below. The library
+ * forwards register, IRQ and FIFO work to the lower FPGA interface library
+ * (libViDazo.so) and adds what a host needs on top:
+ *
+ *   - session-value rules: a session value with bit 0x2000 is refused with
+ *     ViDazoHx_StatusSessionNotSupported; most calls reach the lower library
+ *     with bit 0x4000 set;
+ *   - host arrays resized through the host runtime and filled in place;
+ *   - a registry of open sessions whose cleanup the host runs when it stops;
+ *   - FIFO regions lent to the host without copying, given back strictly in
+ *     acquisition order, holding off close, download and reset while out.
+ *
+ * Every function returns an int32_t status: 0 success, negative error,
+ * positive warning. Statuses not listed below come from the lower library,
+ * the resource broker or the host runtime and are passed on unchanged.
+ *
+ * The three host-runtime functions declared at the end are not part of the
+ * library: the hosting process provides them.
+ */
+#ifndef VIDAZOHX_VIDAZOHX_H
+#define VIDAZOHX_VIDAZOHX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define VIDAZOHX_API __attribute__((visibility("default")))
+#else
+#define VIDAZOHX_API
+#endif
+
+/* ======================================================================
+ * Statuses produced by the library itself
+ * ==================================================================== */
+/** The host's cleanup ran during a region acquisition, or a host function answered 41. */
+#define ViDazoHx_StatusHostCancelled (-50405)
+/** A host function answered 2, or a registry, FIFO or platform record could not be allocated. */
+#define ViDazoHx_StatusMemoryFull (-52000)
+/** A host function answered an unknown code, a mutex could not be made, or the host refused a cleanup registration. */
+#define ViDazoHx_StatusUnexpectedFailure (-52003)
+/** An absent handle or output pointer, or an element type code outside 1 to 8. */
+#define ViDazoHx_StatusInvalidParameter (-52005)
+/** The lower library could not be opened at load time. */
+#define ViDazoHx_StatusLibraryNotFound (-52006)
+/** A timed event wait ended without the event being signalled (internal; surfaces as StatusAcquireTimedOut). */
+#define ViDazoHx_StatusTimedOut (-52007)
+/** The condition variable of an event could not be created. */
+#define ViDazoHx_StatusSyncInitFailed (-52008)
+/** The lower library is not bound (not loaded, or unloaded). */
+#define ViDazoHx_StatusLibraryNotOpen (-52010)
+/** Download, reset or close refused while FIFO regions are lent to the host. */
+#define ViDazoHx_StatusRegionsOutstanding (-61217)
+/** A FIFO region acquisition ran out of time. */
+#define ViDazoHx_StatusAcquireTimedOut (-61219)
+/** The session value has bit 0x2000 set. */
+#define ViDazoHx_StatusSessionNotSupported (-61499)
+/** A lower-library function was missing at load time. */
+#define ViDazoHx_StatusEntryPointMissing (-63194)
+/** The session value was not opened through this library (or is closed). */
+#define ViDazoHx_StatusSessionNotFound (-63195)
+/** Lower-library FIFO wait timeout; recognised, not produced. */
+#define ViDazoHx_StatusFifoTimeout (-50400)
+
+/** Timeout value meaning "no limit"; 0 means "do not wait". */
+#define ViDazoHx_InfiniteTimeout 0xFFFFFFFFu
+
+/* ======================================================================
+ * Host data
+ * ==================================================================== */
+
+/** Element type codes of host arrays and FIFO regions. */
+enum {
+  ViDazoHx_TypeI8 = 1,  /**< signed 8-bit,    elements at block offset 4 */
+  ViDazoHx_TypeI16 = 2, /**< signed 16-bit,   elements at block offset 4 */
+  ViDazoHx_TypeI32 = 3, /**< signed 32-bit,   elements at block offset 4 */
+  ViDazoHx_TypeI64 = 4, /**< signed 64-bit,   elements at block offset 8 */
+  ViDazoHx_TypeU8 = 5,  /**< unsigned 8-bit,  elements at block offset 4 */
+  ViDazoHx_TypeU16 = 6, /**< unsigned 16-bit, elements at block offset 4 */
+  ViDazoHx_TypeU32 = 7, /**< unsigned 32-bit, elements at block offset 4 */
+  ViDazoHx_TypeU64 = 8  /**< unsigned 64-bit, elements at block offset 8 */
+};
+
+/**
+ * A one-dimensional host array block: a signed 32-bit element count, then the
+ * elements, 4 bytes after the start for 8/16/32-bit types, 8 bytes after it
+ * (after 4 bytes of padding) for the 64-bit types, so they are aligned.
+ */
+typedef struct ViDazoHx_ArrayBlock {
+  int32_t count;
+} ViDazoHx_ArrayBlock;
+/** A host array handle: a pointer to the master pointer of the block. */
+typedef ViDazoHx_ArrayBlock** ViDazoHx_ArrayHandle;
+
+/** A procedure handed to the host; it receives one pointer-sized argument. */
+typedef int32_t (*ViDazoHx_HostProcedure)(uintptr_t argument);
+
+/** Opaque IRQ context of the lower library. */
+typedef void* ViDazoHx_IrqContext;
+
+/**
+ * Data record of an external data value reference (a lent FIFO region).
+ * The host creates it zeroed; the library fills the named fields; when the
+ * host disposes of the reference it calls `release` with the record's
+ * address, exactly once. On 32-bit targets the offsets are 0, 4, 8, 12, 16
+ * and 52 and the record is 56 bytes; on 64-bit targets the same fields come
+ * in the same order with natural alignment (0, 8, 16, 24, 28, 64; 72 bytes).
+ */
+typedef struct ViDazoHx_DataRecord {
+  void* regionEntry;              /**< the library's record of the region */
+  int32_t kind;                   /**< always 1 */
+  void* elements;                 /**< first element, inside the lower library's DMA buffer */
+  uint32_t elementCount;          /**< number of elements lent */
+  uint32_t elementSize;           /**< bytes per element: 1, 2, 4 or 8 */
+  uint8_t hostReserved[32];       /**< the host's; the library never writes it */
+  ViDazoHx_HostProcedure release; /**< called by the host on dispose, with the record's address */
+} ViDazoHx_DataRecord;
+
+/* ======================================================================
+ * Sessions
+ * ==================================================================== */
+
+/** Opens a session on `resource`, reserves the announced IRQ contexts and
+ *  registers host cleanup. Returns: 0 or a lower-library warning; the error
+ *  of the lower open or of an IRQ reservation; StatusUnexpectedFailure when
+ *  the host refuses the cleanup registration; StatusMemoryFull; any failure
+ *  recorded when the library was loaded; StatusLibraryNotOpen. On any error
+ *  after the lower open the session is closed again. */
+VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, const char* resource,
+                                   uint32_t attribute, uint32_t* sessionOut);
+/** Opens a resource session under `parent` (0: none). Returns: 0 or a lower
+ *  warning; StatusSessionNotSupported; the lower error; StatusSessionNotFound
+ *  (parent not open through this library); StatusMemoryFull; StatusUnexpectedFailure. */
+VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource, uint32_t attribute,
+                                           uint32_t* sessionOut);
+/** Closes a session, its child sessions first. Returns: the lower close's
+ *  status; StatusSessionNotSupported; StatusRegionsOutstanding while regions
+ *  are lent (the close then completes when the last one comes back);
+ *  StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute);
+/** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_Run(uint32_t session, uint32_t attribute);
+/** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_Abort(uint32_t session);
+/** Returns: the lower status; StatusSessionNotSupported; StatusRegionsOutstanding; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_Download(uint32_t session);
+/** Returns: the lower status; StatusSessionNotSupported; StatusRegionsOutstanding; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_Reset(uint32_t session);
+
+/* ======================================================================
+ * Registers
+ * Each returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen.
+ * ==================================================================== */
+VIDAZOHX_API int32_t ViDazoHx_Read16(uint32_t session, uint32_t offset, uint16_t* value);
+VIDAZOHX_API int32_t ViDazoHx_Read32(uint32_t session, uint32_t offset, uint32_t* value);
+/** Reads a single-precision value as its 32-bit pattern through ViDazoHx_Read32. */
+VIDAZOHX_API int32_t ViDazoHx_ReadSgl(uint32_t session, uint32_t offset, float* value);
+VIDAZOHX_API int32_t ViDazoHx_Write16(uint32_t session, uint32_t offset, uint16_t value);
+VIDAZOHX_API int32_t ViDazoHx_Write32(uint32_t session, uint32_t offset, uint32_t value);
+/** Writes a single-precision value as its 32-bit pattern through ViDazoHx_Write32. */
+VIDAZOHX_API int32_t ViDazoHx_WriteSgl(uint32_t session, uint32_t offset, float value);
+/** Resizes the host array to `count` and reads into it in place; the count is
+ *  set to 0 on error. Returns also StatusInvalidParameter (absent handle) and
+ *  the converted resize failure (StatusMemoryFull, StatusHostCancelled,
+ *  StatusUnexpectedFailure). */
+VIDAZOHX_API int32_t ViDazoHx_ReadArray32(uint32_t session, uint32_t offset, uint32_t count,
+                                          ViDazoHx_ArrayHandle array);
+/** Writes the host array's elements. Returns also StatusInvalidParameter (absent handle). */
+VIDAZOHX_API int32_t ViDazoHx_WriteArray32(uint32_t session, uint32_t offset, ViDazoHx_ArrayHandle array);
+
+/* ======================================================================
+ * IRQs
+ * ==================================================================== */
+/** Announces one more IRQ context for sessions opened from now on. Returns 0. */
+VIDAZOHX_API int32_t ViDazoHx_ReserveIrqContext(uint32_t session, ViDazoHx_IrqContext* context);
+/** Announces one IRQ context fewer. Returns 0. */
+VIDAZOHX_API int32_t ViDazoHx_UnreserveIrqContext(uint32_t session, ViDazoHx_IrqContext* context);
+/** Waits for an IRQ of `irqMask`. Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_WaitOnIrqs(uint32_t session, ViDazoHx_IrqContext* context, uint32_t irqMask,
+                                         uint32_t timeout, uint32_t* irqsAsserted, uint8_t* timedOut);
+/** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_AcknowledgeIrqs(uint32_t session, uint32_t irqs);
+
+/* ======================================================================
+ * DMA FIFOs
+ * ==================================================================== */
+/** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_ConfigureFifo(uint32_t session, uint32_t fifo, uint32_t depth);
+/** Returns also StatusInvalidParameter (absent actualDepth). */
+VIDAZOHX_API int32_t ViDazoHx_ConfigureFifo2(uint32_t session, uint32_t fifo, uint32_t requestedDepth,
+                                             uint32_t* actualDepth);
+/** Starts a FIFO of a session opened through this library. Returns: the lower
+ *  status; StatusSessionNotSupported; StatusSessionNotFound; StatusMemoryFull;
+ *  StatusUnexpectedFailure; StatusSyncInitFailed; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_StartFifo(uint32_t session, uint32_t fifo);
+/** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_StopFifo(uint32_t session, uint32_t fifo);
+/** Resizes the host array to `count` elements of `typeCode` and reads into it
+ *  in place. Returns also StatusInvalidParameter (type code, absent handle)
+ *  and the converted resize failure. `ignored` is not used; `remaining` may be null. */
+VIDAZOHX_API int32_t ViDazoHx_ReadFifoScalar(uint32_t session, uint32_t fifo, uint32_t count, int32_t typeCode,
+                                             int32_t ignored, uint32_t timeout, ViDazoHx_ArrayHandle array,
+                                             uint32_t* remaining);
+/** Writes the host array's elements. Returns also StatusInvalidParameter. */
+VIDAZOHX_API int32_t ViDazoHx_WriteFifoScalar(uint32_t session, uint32_t fifo, ViDazoHx_ArrayHandle array,
+                                              int32_t typeCode, int32_t ignored, uint32_t timeout,
+                                              uint32_t* remaining);
+/** Lends up to `elementsRequested` elements of a target-to-host FIFO to the
+ *  host as a reference, without copying. Returns: 0 or a lower warning;
+ *  StatusSessionNotSupported; StatusInvalidParameter; StatusSessionNotFound;
+ *  StatusAcquireTimedOut; StatusHostCancelled; StatusMemoryFull;
+ *  StatusUnexpectedFailure; StatusSyncInitFailed; the lower error. */
+VIDAZOHX_API int32_t ViDazoHx_AcquireFifoReadRegionScalar(uint32_t session, uint32_t fifo, uint32_t* referenceOut,
+                                                          uint32_t elementsRequested, int32_t typeCode,
+                                                          int32_t ignored, uint32_t timeout,
+                                                          uint32_t* elementsAcquiredOut,
+                                                          uint32_t* elementsRemainingOut);
+/** As ViDazoHx_AcquireFifoReadRegionScalar, for space in a host-to-target FIFO. */
+VIDAZOHX_API int32_t ViDazoHx_AcquireFifoWriteRegionScalar(uint32_t session, uint32_t fifo, uint32_t* referenceOut,
+                                                           uint32_t elementsRequested, int32_t typeCode,
+                                                           int32_t ignored, uint32_t timeout,
+                                                           uint32_t* elementsAcquiredOut,
+                                                           uint32_t* elementsRemainingOut);
+/** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+VIDAZOHX_API int32_t ViDazoHx_GetPeerToPeerFifoEndpoint(uint32_t session, uint32_t fifo, uint32_t* endpoint);
+
+/* ======================================================================
+ * Resources (resource broker)
+ * ==================================================================== */
+/** Returns: the broker's status; StatusSessionNotSupported. */
+VIDAZOHX_API int32_t ViDazoHx_GetResources(uint32_t session, char* names, uint32_t capacity, uint32_t* count);
+/** Returns the broker's status. */
+VIDAZOHX_API int32_t ViDazoHx_GetResourceName(uint32_t index, char* name, uint32_t capacity);
+/** Returns the broker's status. */
+VIDAZOHX_API int32_t ViDazoHx_GetResourceIndex(const char* name, uint32_t* index);
+/** Returns the broker's status. */
+VIDAZOHX_API int32_t ViDazoHx_ReleaseResourceIndex(uint32_t index);
+/** Returns the lower library's status. */
+VIDAZOHX_API int32_t ViDazoHx_AddResources(const char* const* names, uint32_t count);
+
+/* ======================================================================
+ * Host runtime: provided by the hosting process, not by this library
+ * ==================================================================== */
+/** Resizes a host array; 0 success, 2 out of memory, 41 cancelled. */
+int32_t NumericArrayResize(int32_t typeCode, int32_t dimensions, ViDazoHx_ArrayHandle* array, uint32_t count);
+/** Registers (mode 2 or 6) or withdraws (mode 0) a cleanup procedure; 0 success. */
+int32_t RTSetCleanupProc(ViDazoHx_HostProcedure procedure, uintptr_t argument, int32_t mode);
+/** Creates an external data value reference and hands out its zeroed data record; 0 success. */
+int32_t EDVR_CreateReference(uint32_t* reference, ViDazoHx_DataRecord** record);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VIDAZOHX_VIDAZOHX_H */
