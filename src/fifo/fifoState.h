@@ -1,0 +1,63 @@
+// fifoState.h: tFifoState, the library's record of one DMA FIFO of one open
+// session, and tRegionEntry, one region of that FIFO lent to the host.
+//
+// (Owned by the FIFO-records work: the queue of region entries and the
+// record's construction are implemented in fifoState.cpp.)
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "protons/status/stlStatus.h"
+#include "quarks/synchronization.h"
+
+struct tSessionState;
+struct tFifoState;
+
+// One region lent to the host. The host's reference data record points at
+// it, so it keeps its address while queued.
+struct tRegionEntry {
+  uint32_t session;       // as the host passed it (bit 0x4000 not set)
+  uint32_t fifo;          // FIFO number
+  uint32_t elementCount;  // elements the lower library lent for this region
+  tFifoState* fifoState;  // the record whose `regions` holds this entry
+  bool released;          // the host let go while older regions were still out
+};
+
+// tRegionQueue: the regions of one FIFO, oldest first. Entries are added at
+// the back and leave from the front (or from the back when a region that was
+// just added could not be lent). Never throws: a failed allocation leaves the
+// queue unchanged and sets the sticky allocationFailed flag.
+class tRegionQueue {
+ public:
+  tRegionQueue();
+  ~tRegionQueue();
+  tRegionQueue(const tRegionQueue&) = delete;
+  tRegionQueue& operator=(const tRegionQueue&) = delete;
+
+  bool allocationFailed() const;
+  bool empty() const;
+  // tRegionQueue::pushBack(): the new entry (stable address), or null.
+  tRegionEntry* pushBack(const tRegionEntry& entry);
+  tRegionEntry* front();
+  tRegionEntry* back();
+  void popFront();
+  void popBack();
+};
+
+struct tFifoState {
+  tSessionState* owner;        // the session record whose fifoStates holds this record
+  tStatus constructionStatus;  // failures while the members were created
+  tMutex* regionMutex;         // guards `regions`
+  tRegionQueue regions;        // regions lent to the host, oldest first
+  tMutex* acquireMutex;        // one acquisition at a time on this FIFO
+  tEvent* acquireEvent;        // the turn to try a lower-library acquisition (auto-reset, starts signalled)
+
+  // Creates regionMutex, acquireMutex and acquireEvent in that order into
+  // constructionStatus; after a failure the rest stay null.
+  explicit tFifoState(tSessionState* ownerState);
+  // Destroys the event, acquireMutex, regionMutex and the queue storage.
+  ~tFifoState();
+  tFifoState(const tFifoState&) = delete;
+  tFifoState& operator=(const tFifoState&) = delete;
+};
