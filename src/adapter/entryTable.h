@@ -33,5 +33,19 @@ int32_t loadLowerLibrary();
 // unloadLowerLibrary(): closes the library and empties every slot;
 // StatusLibraryNotOpen when nothing was loaded or the close failed.
 int32_t unloadLowerLibrary();
-// moduleMain(): reason 1 process attach, reason 2 process detach.
+// lowerLibraryHandle(): the dynamic-loader handle of the lower library, or
+// null while nothing is loaded. For tests and diagnostics; never closed by callers.
+void* lowerLibraryHandle();
+
+// Reasons for moduleMain().
+constexpr int32_t kModuleAttach = 1;
+constexpr int32_t kModuleDetach = 2;
+
+// moduleMain(): reason 1 process attach (resets the reserved IRQ context
+// count, then loads), reason 2 process detach (unloads). True when the step's
+// status is 0 or a warning; other reasons do nothing and succeed.
+//
+// Called by the module-entry object in protons/dll/posix/tDLLMain.cpp: the
+// platform layer owns the load-time hook, but what a load means belongs to
+// the adapter, so this is the one place the platform calls upward.
 bool moduleMain(int32_t reason);
