@@ -1,8 +1,78 @@
 // synchronization.h: tMutex, tEvent and tSharedExclusiveLock, the library's
 // locking primitives, built on POSIX threads.
 //
-// (Design note on tSharedExclusiveLock to be written with the implementation:
-// invariants, fast and slow paths, why drainMutex exists, caller limits.)
+// Every mutex here is recursive and priority-inheriting: the host calls in on
+// threads of mixed priority, and a low-priority thread holding the registry
+// must not be starved by a busy middle-priority one.
+//
+// tSharedExclusiveLock design
+// ===========================
+// Shared holders (FIFO work, region acquisition, the download/reset guard) are
+// many and frequent; exclusive holders (open, close, FIFO creation) are rare.
+// The lock therefore makes the shared path as cheap as an atomic pair and
+// pushes all waiting onto the exclusive side.
+//
+// State:
+//   userCount        1 (the base count) + shared holders, including shared
+//                    acquirers that have incremented but not yet backed off;
+//                    minus 1 while an exclusive acquirer is between removing
+//                    the base count and releaseExclusive(). Atomic, seq_cst.
+//   exclusiveActive  nonzero from the moment an exclusive acquirer has shut
+//                    the gate until it releases. Written only by that thread.
+//   gateEvent        manual reset; signalled while no exclusive acquirer is
+//                    in or waiting. Backed-off shared acquirers wait on it.
+//   drainedEvent     manual reset; set when userCount reaches 0, that is when
+//                    the last shared count leaves while the base is removed.
+//   exclusiveMutex   serialises exclusive acquirers; held for the whole
+//                    exclusive tenure.
+//   drainMutex       see below.
+//
+// Invariants:
+//   - userCount == 0 only while an exclusive acquirer has removed the base
+//     count and no shared count remains; that is what "drained" means.
+//   - exclusiveActive is stored before the exclusive decrement and loaded
+//     after a shared increment. Both counter operations are seq_cst, so at
+//     least one side sees the other: either the shared acquirer sees
+//     exclusiveActive and backs off, or the exclusive acquirer's decrement
+//     sees the shared count and waits for it to drain.
+//   - drainedEvent is only ever set while userCount == 0 under the current
+//     exclusive tenure, and is reset by releaseExclusive() together with the
+//     restoration of the base count.
+//
+// Fast path (no exclusive acquirer around): acquireShared() is one atomic
+// increment and one load; releaseShared() is one atomic decrement. No mutex,
+// no system call.
+//
+// Slow path: a shared acquirer that sees exclusiveActive takes its count back
+// (waitForExclusiveEnd()), waits on gateEvent and retries from the top. An
+// exclusive acquirer takes exclusiveMutex, closes the gate, sets
+// exclusiveActive, removes the base count and, unless that made the count 0,
+// waits on drainedEvent. releaseExclusive() restores the base count, resets
+// drainedEvent, clears exclusiveActive and opens the gate, which wakes every
+// backed-off acquirer at once.
+//
+// Why drainMutex exists: "count reached 0, so set drainedEvent" is two steps.
+// If a thread is delayed between them while releaseExclusive() restores the
+// count and resets the event, its late set would leave drainedEvent signalled
+// with no drain behind it, and the next exclusive acquirer would walk past
+// shared holders that are still inside. drainMutex makes "restore and reset"
+// one step with respect to every such set: a back-off decrements and sets
+// inside it, and a releaseShared() that reached 0 sets only if, inside it,
+// the count is still 0 (so the drain it reports is the current one).
+//
+// Who may release what: releaseShared() and releaseExclusive() are called
+// exactly once per successful acquisition, by the acquiring thread
+// (exclusiveMutex is a thread-owned mutex).
+//
+// Limits callers respect:
+//   - a shared holder must not call acquireExclusive(), and the exclusive
+//     holder must not call acquireShared(): each would wait for itself;
+//   - the lock is usable only if its construction left the status clean;
+//   - lock order: exclusiveMutex, then drainMutex, then an event's mutex,
+//     which is innermost. Nothing blocks while drainMutex is held.
+//   - there is no fairness between shared acquirers; exclusive acquirers are
+//     served in the order exclusiveMutex grants them, and take precedence
+//     over shared acquirers that arrive once exclusiveActive is set.
 #pragma once
 
 #include <pthread.h>
@@ -53,7 +123,10 @@ class tEvent {
   bool initialised() const { return initialised_; }
 
  private:
+  tStatus& createCondition(tStatus& status);
+
   pthread_cond_t condition_;
+  bool conditionCreated_;  // tells a failed construction whether to release condition_
   tMutex mutex_;
   bool autoReset_;
   bool signalled_;
@@ -76,14 +149,21 @@ class tSharedExclusiveLock {
   void releaseExclusive();
 
  private:
-  void waitForExclusiveEnd();
+  friend class tSharedExclusiveLockTestPeer;
 
-  tMutex exclusiveMutex;
-  tMutex drainMutex;
-  tEvent drainedEvent;
-  tEvent gateEvent;
-  std::atomic<int32_t> userCount;
-  std::atomic<int32_t> exclusiveActive;
+  // Back-off of acquireShared(): takes the caller's count back and blocks on
+  // gateEvent until the exclusive holder releases.
+  void waitForExclusiveEnd();
+  // Sets drainedEvent for a releaseShared() that brought the count to 0,
+  // provided the count is still 0 once drainMutex is held.
+  void signalDrainIfStillDrained();
+
+  tMutex exclusiveMutex;                 // held for the whole exclusive tenure
+  tMutex drainMutex;                     // orders drain signals against releaseExclusive()
+  tEvent drainedEvent;                   // manual reset, starts not signalled
+  tEvent gateEvent;                      // manual reset, starts signalled (open)
+  std::atomic<int32_t> userCount;        // 1 + shared counts, - 1 during exclusive tenure
+  std::atomic<int32_t> exclusiveActive;  // nonzero while an exclusive acquirer is in or draining
 };
 
 // Scoped holders, so that every early return releases what it took.
