@@ -142,15 +142,20 @@ bool takeInjection(BrokerState& state, unsigned function, int32_t* result) {
 }
 
 // Runs one externally called function: the injection check, `operation`
-// under the lock, then the journal entry. Returns the call's status; no
+// under the lock unless an injected error or 0 replaces it, then the
+// journal entry. Returns the call's status; no
 // exception leaves it (an allocation failure answers StatusNoMemory).
 template <typename Operation>
 int32_t serve(unsigned function, const Arguments& arguments, const char* text, Operation operation) noexcept {
   try {
     BrokerState& state = brokerState();
     std::lock_guard<std::mutex> hold(state.lock);
-    int32_t result = 0;
-    if (!takeInjection(state, function, &result)) result = operation(state);
+    int32_t injected = 0;
+    bool inject = takeInjection(state, function, &injected);
+    int32_t result = inject && injected <= 0 ? injected : operation(state);
+    // An injected warning rides on a call that did its work, as the lower
+    // library's stand-in does it, and never hides a real failure.
+    if (inject && result >= 0) result = injected;
     if (journalEnabled.load(std::memory_order_relaxed)) recordCall(state, function, arguments, text, result);
     return result;
   } catch (...) {

@@ -147,9 +147,11 @@ VOKELSRV_API uint32_t VoKelSrvSim_JournalCount(const char* function);
 /* ---- fault injection -------------------------------------------------- */
 
 /**
- * Makes the next `calls` calls of `function` answer `status` and do nothing
- * else (no output is written, the table is unchanged); they are journaled
- * with that status. `function` is one of "VoKelSrv_fpga_GetResources",
+ * Makes the next `calls` calls of `function` answer `status`. A negative
+ * status or 0 replaces the call: nothing else happens (no output is
+ * written, the table is unchanged). A positive status (a warning) lets the
+ * call do its work and is answered when the work succeeds; a failure of the
+ * work is answered instead. Injected answers are journaled like any other. `function` is one of "VoKelSrv_fpga_GetResources",
  * "VoKelSrv_broker_GetResourceName", "VoKelSrv_broker_GetResourceIndex",
  * "VoKelSrv_broker_ReleaseResourceIndex", "VoKelSrvSim_AddResources",
  * "VoKelSrvSim_LookupResource". `calls` 0 withdraws an injection; a new

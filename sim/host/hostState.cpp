@@ -1,0 +1,104 @@
+/*
+ * hostState.cpp: state, reset, injection, hooks and call counts of the
+ * simulated host runtime.
+ */
+#include "hostState.h"
+
+#include <cstring>
+#include <new>
+
+namespace hostsim {
+namespace {
+
+const char* const kFunctionNames[kFunctionCount] = {"NumericArrayResize", "RTSetCleanupProc",
+                                                    "EDVR_CreateReference"};
+
+// Returns the function's index for `name`, or kFunctionCount when unknown or null.
+unsigned functionIndex(const char* name) {
+  if (name == nullptr) return kFunctionCount;
+  for (unsigned i = 0; i < kFunctionCount; ++i) {
+    if (std::strcmp(kFunctionNames[i], name) == 0) return i;
+  }
+  return kFunctionCount;
+}
+
+// Returns 0 for a known name, else the control error that fits.
+int32_t checkFunction(const char* name) {
+  if (name == nullptr) return HostRuntimeSim_ErrorNullArgument;
+  return functionIndex(name) == kFunctionCount ? HostRuntimeSim_ErrorUnknownFunction : 0;
+}
+
+}  // namespace
+
+HostState& hostState() {
+  // Built in static storage and never destroyed: a library under test may
+  // still call host functions from its own exit-time teardown. Placement
+  // construction allocates nothing, so first use cannot fail.
+  alignas(HostState) static unsigned char storage[sizeof(HostState)];
+  static HostState* state = new (storage) HostState();
+  return *state;
+}
+
+bool enterCall(Function function, int32_t* result) noexcept {
+  HostState& state = hostState();
+  Hook hook;
+  {
+    std::lock_guard<std::mutex> hold(state.lock);
+    ++state.callCounts[function];
+    hook = state.hooks[function];
+  }
+  // The hook runs unlocked so it may drive the stand-in itself (run the
+  // cleanup, dispose of a reference) at the moment the library calls in.
+  if (hook.procedure != nullptr) hook.procedure(kFunctionNames[function], hook.context);
+  std::lock_guard<std::mutex> hold(state.lock);
+  Injection& injection = state.injections[function];
+  if (injection.callsLeft == 0) return false;
+  --injection.callsLeft;
+  *result = injection.result;
+  return true;
+}
+
+}  // namespace hostsim
+
+using hostsim::HostState;
+using hostsim::hostState;
+
+void HostRuntimeSim_Reset(void) {
+  HostState& state = hostState();
+  std::lock_guard<std::mutex> hold(state.lock);
+  hostsim::freeAllArrays(state);
+  hostsim::freeAllReferences(state);
+  state.registrations.clear();
+  state.nextReference = 1;
+  for (unsigned i = 0; i < hostsim::kFunctionCount; ++i) {
+    state.injections[i] = hostsim::Injection{};
+    state.hooks[i] = hostsim::Hook{};
+    state.callCounts[i] = 0;
+  }
+}
+
+int32_t HostRuntimeSim_InjectResult(const char* function, uint32_t calls, int32_t result) {
+  int32_t status = hostsim::checkFunction(function);
+  if (status != 0) return status;
+  HostState& state = hostState();
+  std::lock_guard<std::mutex> hold(state.lock);
+  state.injections[hostsim::functionIndex(function)] = hostsim::Injection{calls, result};
+  return 0;
+}
+
+int32_t HostRuntimeSim_SetCallHook(const char* function, HostRuntimeSim_CallHook hook, void* context) {
+  int32_t status = hostsim::checkFunction(function);
+  if (status != 0) return status;
+  HostState& state = hostState();
+  std::lock_guard<std::mutex> hold(state.lock);
+  state.hooks[hostsim::functionIndex(function)] = hostsim::Hook{hook, hook != nullptr ? context : nullptr};
+  return 0;
+}
+
+uint32_t HostRuntimeSim_CallCount(const char* function) {
+  unsigned which = hostsim::functionIndex(function);
+  if (which == hostsim::kFunctionCount) return 0;
+  HostState& state = hostState();
+  std::lock_guard<std::mutex> hold(state.lock);
+  return state.callCounts[which];
+}
