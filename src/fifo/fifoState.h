@@ -1,8 +1,23 @@
-// fifoState.h: tFifoState, the library's record of one DMA FIFO of one open
-// session, and tRegionEntry, one region of that FIFO lent to the host.
+// -----------------------------------------------------------------------------
+// File: fifoState.h
+// -----------------------------------------------------------------------------
 //
-// (Owned by the FIFO-records work: the queue of region entries and the
-// record's construction are implemented in fifoState.cpp.)
+// tFifoState, the library's record of one DMA FIFO of one open session, and
+// tRegionEntry, one region of that FIFO lent to the host.
+//
+// Records are created on first use by getOrCreateFifoState() (fifoStart.h)
+// and live in the fifoStates map of their session record (sessions/
+// registry.h) until the session is closed. Locks, innermost last:
+//
+//   registryLock -> sessionLock -> acquireMutex -> regionMutex -> event mutex
+//
+// acquireMutex serialises acquisitions on one FIFO for their whole run;
+// regionMutex guards only `regions`, so a release can give elements back
+// while an acquisition waits for its turn on acquireEvent.
+//
+// A record in a map is always fully built: a record whose members could not
+// be created is removed again within the call that inserted it, so holders of
+// a record may lock its mutexes without null checks.
 #pragma once
 
 #include <atomic>
@@ -35,14 +50,33 @@ class tRegionQueue {
   tRegionQueue(const tRegionQueue&) = delete;
   tRegionQueue& operator=(const tRegionQueue&) = delete;
 
-  bool allocationFailed() const;
-  bool empty() const;
-  // tRegionQueue::pushBack(): the new entry (stable address), or null.
+  bool allocationFailed() const { return allocationFailed_; }
+  bool empty() const { return head_ == nullptr; }
+  uint32_t size() const { return size_; }
+  // tRegionQueue::pushBack(): the new entry (stable address), or null with
+  // allocationFailed set.
   tRegionEntry* pushBack(const tRegionEntry& entry);
+  // front()/back(): null when empty. popFront()/popBack() on an empty queue
+  // do nothing; they free the entry's storage.
   tRegionEntry* front();
   tRegionEntry* back();
   void popFront();
   void popBack();
+
+ private:
+  // One node per entry: the host's reference points into a node, so nodes
+  // never move; a region queue rarely holds more than a handful of entries.
+  struct Node {
+    tRegionEntry entry;
+    Node* previous;
+    Node* next;
+  };
+  static void freeNode(Node* node);
+
+  Node* head_;
+  Node* tail_;
+  uint32_t size_;
+  bool allocationFailed_;
 };
 
 struct tFifoState {

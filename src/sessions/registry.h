@@ -1,9 +1,64 @@
-// registry.h: the session registry: every session opened through this
-// library, keyed by its session value, with its FIFO records and its links
-// to the resource sessions opened under it.
+// -----------------------------------------------------------------------------
+// File: registry.h
+// -----------------------------------------------------------------------------
 //
-// (Design note on the lock order and the life of a record to be written with
-// the implementation.)
+// The session registry: every session opened through this library, keyed by
+// its session value, with its FIFO records and its links to the resource
+// sessions opened under it.
+//
+// Design notes
+// ------------
+//
+// Lock order. One order holds everywhere, outermost first:
+//
+//   registryLock -> a record's sessionLock -> a FIFO's acquireMutex
+//                -> that FIFO's regionMutex -> an event's own mutex
+//
+// * registryLock guards the map itself and, in every record, childSessions,
+//   parentState and closePendingOnChildren. Opening and closing hold it
+//   exclusively for their whole registry part; FIFO start, region
+//   acquisition and the download/reset guard hold it shared.
+// * sessionLock guards a record's fifoStates. It is only ever taken while
+//   registryLock is held (shared for lookups, exclusive for insertion and
+//   for the close's sweep).
+// * The region release path holds only a FIFO's regionMutex. It reads
+//   closePending there and calls ViDazoHx_Close() only after unlocking, since
+//   closing takes every lock above regionMutex.
+// * closePending is written under one FIFO's regionMutex by the close and
+//   read under another FIFO's regionMutex by a release, so the two do not
+//   share a mutex: it is atomic.
+// * Nothing in the registry calls the lower library or the host while
+//   holding a FIFO mutex. The close calls the lower library for idle child
+//   sessions with registryLock held; every other lower-library and host call
+//   of opening and closing runs with no lock held.
+//
+// Life of a record.
+//
+//   registerSession()                 ViDazoHx_Close()
+//   ------------------> open  ----------------------------------> removed
+//                        |  ^                                        ^
+//   close refused while  |  | (never reset;                          |
+//   regions are out      v  |  the record stays usable)              |
+//                    pending ------ last region back / last child ---+
+//                                   closed: the close runs again
+//
+// * A record is inserted by registerSession() and removed by the close of
+//   its session or of an ancestor, or at once by registerSession() when its
+//   own lock could not be built. Unload frees whatever remains without
+//   calling the lower library or the host.
+// * A close removes a record only after it has closed its whole subtree of
+//   resource sessions, deepest first; a descendant with regions lent out
+//   keeps its ancestors registered and marked (closePendingOnChildren), and
+//   the close of the last busy descendant closes the marked ancestors.
+// * parentState never designates a destroyed record: removing a record
+//   clears the parentState of every record that still points at it.
+// * A record in the map always owns a built sessionLock; a record whose lock
+//   failed is never left in the map.
+//
+// Objects with static storage. sessionRegistry, registryLoadStatus and
+// registryLock are constructed with init_priority(150), in that order, before
+// the module-entry object (init_priority(200), protons/dll/posix/tDLLMain.cpp)
+// binds the lower library, and destroyed after it has unbound it.
 #pragma once
 
 #include <atomic>
@@ -35,15 +90,30 @@ extern tOrderedMap<tSessionState> sessionRegistry;  // guarded by registryLock
 extern tStatus registryLoadStatus;                  // what failed while registryLock was built
 extern tSharedExclusiveLock registryLock;
 
-// registerSession(): records the session held in *sessionOut, linked under
-// `parent` (0: none). Takes registryLock exclusively. Returns 0,
-// StatusMemoryFull, StatusSessionNotFound (unregistered parent) or the
-// record's build failure.
+// registerSession()
+//
+// Records the session held in *sessionOut, linked under `parent` (0: none).
+// An already registered value keeps its record; only the parent link is
+// applied to it. Blocks on registryLock, which it holds exclusively.
+// Returns 0, StatusMemoryFull (now or ever before in this map, or in the
+// parent's child list), StatusSessionNotFound (unregistered parent),
+// StatusInvalidParameter (the link would make a session its own ancestor) or
+// the failure of building the record's lock, in which case the record is
+// gone again. On other failures a newly inserted record stays: the caller
+// closes the session, which removes it.
 int32_t registerSession(const uint32_t* sessionOut, uint32_t parent);
 
-// lookupSession(): the record of `session`, or null. Caller holds registryLock.
+// lookupSession()
+//
+// The record of `session` (compared unsigned, exactly as passed), or null.
+// The caller holds registryLock (shared is enough); the record stays valid
+// only while it does.
 tSessionState* lookupSession(uint32_t session);
 
-// removeSession(): unlinks and destroys the record of `session`. Caller holds
-// registryLock exclusively.
+// removeSession()
+//
+// Destroys the record of `session` (nothing when absent) and clears the
+// parentState of any record that designated it. Does not touch the parent's
+// childSessions and calls neither the lower library nor the host. The caller
+// holds registryLock exclusively and no lock of the record.
 void removeSession(uint32_t session);

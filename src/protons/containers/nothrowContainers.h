@@ -9,9 +9,14 @@
 // standard containers cannot report a failed allocation without throwing,
 // hence these.
 //
-// None of them locks: the owner's lock guards them.
+// None of them locks: the owner's lock guards them. The one exception is the
+// map's allocationFailed flag, which is atomic so that a caller may test it
+// without the owner's lock (opening a session reads the registry's flag
+// before it takes any lock).
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -74,14 +79,18 @@ class tGrowableArray {
 template <typename V>
 class tOrderedMap {
  public:
-  tOrderedMap() : nodes_(kInitialCapacity) { allocationFailed_ = !nodes_.valid(); }
+  tOrderedMap() : nodes_(kInitialCapacity), allocationFailed_(!nodes_.valid()) {}
   ~tOrderedMap() { clear(); }
   tOrderedMap(const tOrderedMap&) = delete;
   tOrderedMap& operator=(const tOrderedMap&) = delete;
 
-  bool allocationFailed() const { return allocationFailed_; }
+  bool allocationFailed() const { return allocationFailed_.load(std::memory_order_relaxed); }
   uint32_t size() const { return nodes_.size(); }
   bool empty() const { return nodes_.size() == 0; }
+
+  // tOrderedMap::nodeBytes(): the size of one node allocation, so that a test
+  // can make exactly that allocation fail.
+  static constexpr std::size_t nodeBytes() { return sizeof(Node); }
 
   // tOrderedMap::find(): the value stored under `key`, or null.
   V* find(uint32_t key) {
@@ -113,16 +122,20 @@ class tOrderedMap {
   bool erase(uint32_t key) {
     uint32_t index = lowerBound(key);
     if (index >= nodes_.size() || nodes_[index]->key != key) return false;
-    Node* node = nodes_[index];
-    nodes_.eraseAt(index);
-    destroy(node);
+    eraseAt(index);
     return true;
   }
 
   // Ascending traversal by position: keyAt(i) / valueAt(i) for i < size().
-  // Erasing position i moves later elements down by one.
+  // Erasing position i moves later elements down by one, so a walk that
+  // erases as it goes keeps its index and re-reads size().
   uint32_t keyAt(uint32_t index) const { return nodes_[index]->key; }
   V& valueAt(uint32_t index) { return nodes_[index]->value; }
+  void eraseAt(uint32_t index) {
+    Node* node = nodes_[index];
+    nodes_.eraseAt(index);
+    destroy(node);
+  }
 
   // tOrderedMap::lowerBound(): position of the first key not less than `key`.
   uint32_t lowerBound(uint32_t key) const {
@@ -155,12 +168,12 @@ class tOrderedMap {
     ::operator delete(node, std::nothrow);
   }
   V* failed() {
-    allocationFailed_ = true;
+    allocationFailed_.store(true, std::memory_order_relaxed);
     return nullptr;
   }
 
   containers_detail::tGrowableArray<Node*> nodes_;
-  bool allocationFailed_ = false;
+  std::atomic<bool> allocationFailed_;
 };
 
 // tValueList: uint32 values in insertion order.
@@ -178,6 +191,7 @@ class tValueList {
     allocationFailed_ = true;
     return false;
   }
+  void removeAt(uint32_t index) { values_.eraseAt(index); }
   // tValueList::removeFirst(): removes the first element equal to `value`.
   bool removeFirst(uint32_t value) {
     for (uint32_t i = 0; i < values_.size(); ++i) {

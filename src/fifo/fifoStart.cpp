@@ -1,0 +1,58 @@
+// -----------------------------------------------------------------------------
+// File: fifoStart.cpp
+// -----------------------------------------------------------------------------
+//
+// getOrCreateFifoState() and ViDazoHx_StartFifo().
+
+#include "fifo/fifoStart.h"
+
+#include "ViDazoHx/ViDazoHx.h"
+#include "adapter/forwarding.h"
+#include "adapter/status.h"
+#include "sessions/registry.h"
+
+namespace {
+
+// fifoStateExists(): the fast path; sessionLock shared, a single map lookup.
+bool fifoStateExists(tSessionState& record, uint32_t fifo) {
+  tSharedHolder session(*record.sessionLock);
+  return record.fifoStates.find(fifo) != nullptr;
+}
+
+// createFifoState()
+// The shared lock is not upgraded in place, so the record is looked up again
+// under the exclusive lock. A record whose members could not be built is
+// removed at once, whatever the map's flag says: a record left without its
+// mutexes would be locked through null pointers later.
+int32_t createFifoState(tSessionState& record, uint32_t fifo) {
+  tExclusiveHolder session(*record.sessionLock);
+  bool inserted = false;
+  tFifoState* state = record.fifoStates.emplace(fifo, &inserted, &record);
+  int32_t status = containerCheck(record.fifoStates.allocationFailed());
+  if (inserted && state->constructionStatus.isError()) {
+    mergeStatus(&status, state->constructionStatus.code);
+    record.fifoStates.erase(fifo);
+  }
+  return status;
+}
+
+}  // namespace
+
+int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo) {
+  tSharedHolder registry(registryLock);
+  tSessionState* record = lookupSession(session);
+  if (record == nullptr) return StatusSessionNotFound;
+  if (fifoStateExists(*record, fifo)) return StatusSuccess;
+  return createFifoState(*record, fifo);
+}
+
+// ViDazoHx_StartFifo()
+// Blocks on registryLock/sessionLock as getOrCreateFifoState() does, then in
+// the lower library. The record stays whatever the lower start answers; a
+// warning of the record step is not carried into the result.
+extern "C" VIDAZOHX_API int32_t ViDazoHx_StartFifo(uint32_t session, uint32_t fifo) {
+  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
+  int32_t status = getOrCreateFifoState(session, fifo);
+  if (status < 0) return status;
+  return lower::StartFifo(routedSession(session), fifo);
+}

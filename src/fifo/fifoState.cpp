@@ -1,0 +1,94 @@
+// -----------------------------------------------------------------------------
+// File: fifoState.cpp
+// -----------------------------------------------------------------------------
+//
+// The region queue and the construction and destruction of FIFO records.
+
+#include "fifo/fifoState.h"
+
+#include <new>
+
+#include "protons/cppNewDelete/memoryAllocation.h"
+
+// tRegionQueue::tRegionQueue()
+// Allocates nothing: an empty queue has no storage, so building a FIFO
+// record cannot fail because of its queue.
+tRegionQueue::tRegionQueue() : head_(nullptr), tail_(nullptr), size_(0), allocationFailed_(false) {}
+
+// tRegionQueue::~tRegionQueue()
+// Frees whatever is still queued. While the library is loaded a record is
+// destroyed only with its queue empty; at unload entries may remain, and the
+// host's references to them are not looked at again.
+tRegionQueue::~tRegionQueue() {
+  while (head_ != nullptr) popFront();
+}
+
+// tRegionQueue::pushBack()
+// Never throws. Returns the queued copy, whose address stays valid until
+// it is popped, or null (queue unchanged, allocationFailed set for good).
+tRegionEntry* tRegionQueue::pushBack(const tRegionEntry& entry) {
+  void* memory = ::operator new(sizeof(Node), std::nothrow);
+  if (memory == nullptr) {
+    allocationFailed_ = true;
+    return nullptr;
+  }
+  Node* node = new (memory) Node{entry, tail_, nullptr};
+  if (tail_ != nullptr) tail_->next = node; else head_ = node;
+  tail_ = node;
+  ++size_;
+  return &node->entry;
+}
+
+tRegionEntry* tRegionQueue::front() { return head_ != nullptr ? &head_->entry : nullptr; }
+
+tRegionEntry* tRegionQueue::back() { return tail_ != nullptr ? &tail_->entry : nullptr; }
+
+// tRegionQueue::popFront(): the oldest entry leaves; its storage is freed.
+void tRegionQueue::popFront() {
+  Node* node = head_;
+  if (node == nullptr) return;
+  head_ = node->next;
+  if (head_ != nullptr) head_->previous = nullptr; else tail_ = nullptr;
+  --size_;
+  freeNode(node);
+}
+
+// tRegionQueue::popBack(): the newest entry leaves (a region that was just
+// added but could not be lent).
+void tRegionQueue::popBack() {
+  Node* node = tail_;
+  if (node == nullptr) return;
+  tail_ = node->previous;
+  if (tail_ != nullptr) tail_->next = nullptr; else head_ = nullptr;
+  --size_;
+  freeNode(node);
+}
+
+void tRegionQueue::freeNode(Node* node) {
+  node->~Node();
+  ::operator delete(node, std::nothrow);
+}
+
+// tFifoState::tFifoState()
+// Creates the members in a fixed order into constructionStatus; after the
+// first failure allocateObject refuses, so the later pointers stay null and
+// the caller removes the record (see getOrCreateFifoState()).
+tFifoState::tFifoState(tSessionState* ownerState)
+    : owner(ownerState),
+      constructionStatus(),
+      regionMutex(nullptr),
+      regions(),
+      acquireMutex(nullptr),
+      acquireEvent(nullptr) {
+  regionMutex = createObject<tMutex>(constructionStatus);
+  acquireMutex = createObject<tMutex>(constructionStatus);
+  acquireEvent = createObject<tEvent>(constructionStatus, /*autoReset=*/true, /*initialState=*/true);
+}
+
+// tFifoState::~tFifoState()
+// Releases only what was created; the queue storage goes with `regions`.
+tFifoState::~tFifoState() {
+  destroyObject(acquireEvent);
+  destroyObject(acquireMutex);
+  destroyObject(regionMutex);
+}

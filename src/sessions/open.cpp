@@ -1,0 +1,93 @@
+// -----------------------------------------------------------------------------
+// File: open.cpp
+// -----------------------------------------------------------------------------
+//
+// ViDazoHx_Open() and ViDazoHx_OpenResource(). Both undo a half-done open by
+// closing the new session with attribute 1, so that nothing is left open in
+// the lower library, registered with the host or recorded here.
+
+#include "ViDazoHx/ViDazoHx.h"
+#include "ViDazo/ViDazoDll.h"
+#include "adapter/forwarding.h"
+#include "adapter/hostRuntime.h"
+#include "adapter/status.h"
+#include "sessions/close.h"
+#include "sessions/registry.h"
+
+namespace {
+
+// loadTimeStatus()
+// What every open inherits before it starts: a failure recorded while the
+// registry lock was built at load, else StatusMemoryFull once the session
+// map has ever failed to allocate (the flag is sticky by design).
+int32_t loadTimeStatus() {
+  tStatus status;
+  status.absorbStatus(registryLoadStatus);
+  int32_t result = status.code;
+  mergeStatus(&result, containerCheck(sessionRegistry.allocationFailed()));
+  return result;
+}
+
+// reserveIrqContexts()
+// One reservation per announced IRQ context, read once; a negative count
+// (more unreservations than reservations) reserves nothing. Stops calling
+// the lower library at the first failure.
+void reserveIrqContexts(uint32_t session, int32_t* status) {
+  const int32_t count = reservedIrqContextCount();
+  for (int32_t index = 0; index < count && *status >= 0; ++index) {
+    mergeStatus(status, lower::ReserveIrqContext(session, nullptr));
+  }
+}
+
+// undoOpen(): closes the new session on the library's account and hands the
+// failure back; the close's own answer does not change it.
+int32_t undoOpen(uint32_t session, int32_t status) {
+  ViDazoHx_Close(session, kLibraryCloseAttribute);
+  return status;
+}
+
+}  // namespace
+
+// ViDazoHx_Open()
+// Takes no lock of its own; registration blocks on registryLock (exclusive),
+// the undo close as ViDazoHx_Close() does. An absent sessionOut is refused
+// before anything is opened: the new session could neither be reported nor
+// closed again.
+extern "C" VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, const char* resource,
+                                              uint32_t attribute, uint32_t* sessionOut) {
+  int32_t status = loadTimeStatus();
+  if (status < 0) return status;
+  if (sessionOut == nullptr) return StatusInvalidParameter;
+  const int32_t openStatus = lower::Open(bitfile, signature, resource, attribute, sessionOut);
+  mergeStatus(&status, openStatus);
+  if (openStatus < 0) return openStatus;
+
+  const uint32_t session = *sessionOut;
+  reserveIrqContexts(session, &status);
+  // Registered even when a reservation failed, so the undo close withdraws
+  // exactly what every open registers.
+  if (hostSetCleanupProc(sessionCleanupProc, session, kCleanupSessionMode) != StatusSuccess) {
+    return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure);
+  }
+  if (status < 0) return undoOpen(session, status);
+  // A session that could not be recorded could not start FIFOs or lend
+  // regions, so it is not handed out half-usable.
+  mergeStatus(&status, registerSession(sessionOut, 0));
+  if (status < 0) return undoOpen(session, status);
+  return status;
+}
+
+// ViDazoHx_OpenResource()
+// As ViDazoHx_Open(), without IRQ reservations and without a host cleanup
+// registration: a resource session is closed by its own close or by its
+// parent's. The parent is looked up as the host passed it.
+extern "C" VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource, uint32_t attribute,
+                                                      uint32_t* sessionOut) {
+  if (isUnsupportedSession(parent)) return StatusSessionNotSupported;
+  if (sessionOut == nullptr) return StatusInvalidParameter;
+  int32_t status = ViDazoDll_OpenResource(routedSession(parent), resource, attribute, sessionOut);
+  if (status < 0) return status;
+  mergeStatus(&status, registerSession(sessionOut, parent));
+  if (status < 0) return undoOpen(*sessionOut, status);
+  return status;
+}
