@@ -1,0 +1,456 @@
+// Synchronization primitives: recursive mutex, events, shared/exclusive lock.
+// Concurrency cases order their threads with futures and observable lock
+// state and bound every wait (see testThread.h).
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "protons/status/statusCodes.h"
+#include "quarks/synchronization.h"
+#include "testThread.h"
+
+// Reaches the lock's private state, which is where draining is observable.
+class tSharedExclusiveLockTestPeer {
+ public:
+  static int32_t userCount(tSharedExclusiveLock& lock) { return lock.userCount.load(); }
+  static int32_t exclusiveActive(tSharedExclusiveLock& lock) { return lock.exclusiveActive.load(); }
+  // Both events are manual reset, so a poll observes without consuming.
+  static bool drainedSignalled(tSharedExclusiveLock& lock) { return poll(lock.drainedEvent); }
+  static bool gateOpen(tSharedExclusiveLock& lock) { return poll(lock.gateEvent); }
+  static bool membersInitialised(tSharedExclusiveLock& lock) {
+    return lock.exclusiveMutex.initialised() || lock.drainMutex.initialised() || lock.drainedEvent.initialised() ||
+           lock.gateEvent.initialised();
+  }
+  // The first half of releaseShared(): the decrement, with the drain signal
+  // held back as if the releasing thread were preempted right after it.
+  static int32_t decrementOnly(tSharedExclusiveLock& lock) { return --lock.userCount; }
+  static void lateDrainSignal(tSharedExclusiveLock& lock) { lock.signalDrainIfStillDrained(); }
+
+ private:
+  static bool poll(tEvent& event) {
+    tStatus status;
+    return event.waitFor(0, status);
+  }
+};
+
+namespace {
+
+using platformtest::eventually;
+using platformtest::finishes;
+using platformtest::stillRunning;
+using platformtest::WorkerThread;
+using Peer = tSharedExclusiveLockTestPeer;
+
+constexpr uint32_t kLongTimeoutMs = 10000;
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+tStatus erroredStatus() {
+  tStatus status;
+  status.offerCode(-1, "earlier", "earlier/file", 9);
+  return status;
+}
+
+void expectUntouched(const tStatus& status) {
+  EXPECT_EQ(status.code, -1);
+  EXPECT_STREQ(status.fileName, "earlier/file");
+  EXPECT_EQ(status.lineNumber, 9u);
+}
+
+// ---------------------------------------------------------------------------
+// tMutex
+// ---------------------------------------------------------------------------
+
+TEST(Mutex, RecursiveLockNeedsAsManyUnlocksBeforeAnotherThreadGetsIt) {
+  tStatus status;
+  tMutex mutex(status);
+  ASSERT_EQ(status.code, 0);
+  ASSERT_TRUE(mutex.initialised());
+  WorkerThread other;
+  auto tryFromOther = [&] {
+    int result = -1;
+    other.post([&] {
+      result = pthread_mutex_trylock(mutex.native());
+      if (result == 0) pthread_mutex_unlock(mutex.native());
+    }).get();
+    return result;
+  };
+
+  mutex.lock();
+  mutex.lock();
+  EXPECT_EQ(tryFromOther(), EBUSY);
+  mutex.unlock();
+  EXPECT_EQ(tryFromOther(), EBUSY);
+  mutex.unlock();
+  EXPECT_EQ(tryFromOther(), 0);
+}
+
+TEST(Mutex, ErroredStatusCreatesNothing) {
+  tStatus status = erroredStatus();
+  tMutex mutex(status);
+  EXPECT_FALSE(mutex.initialised());
+  expectUntouched(status);
+}
+
+// ---------------------------------------------------------------------------
+// tEvent
+// ---------------------------------------------------------------------------
+
+TEST(Event, ErroredStatusCreatesNothing) {
+  tStatus status = erroredStatus();
+  tEvent event(true, true, status);
+  EXPECT_FALSE(event.initialised());
+  expectUntouched(status);
+}
+
+TEST(EventPoll, UnsignalledTimesOutAtOnceWithPollLine) {
+  tStatus status;
+  tEvent event(true, false, status);
+  ASSERT_TRUE(event.initialised());
+  EXPECT_FALSE(event.waitFor(0, status));
+  EXPECT_EQ(status.code, StatusTimedOut);
+  EXPECT_STREQ(status.componentName, "ViDazoHx");
+  EXPECT_STREQ(status.fileName, "quarks/synchronization");
+  EXPECT_EQ(status.lineNumber, 2261u);
+}
+
+TEST(EventPoll, SignalledAutoResetIsConsumedManualResetStays) {
+  tStatus status;
+  tEvent autoEvent(true, true, status);
+  tEvent manualEvent(false, true, status);
+  ASSERT_EQ(status.code, 0);
+
+  EXPECT_TRUE(autoEvent.waitFor(0, status));
+  EXPECT_FALSE(autoEvent.waitFor(0, status));
+
+  tStatus manualStatus;
+  EXPECT_TRUE(manualEvent.waitFor(0, manualStatus));
+  EXPECT_TRUE(manualEvent.waitFor(0, manualStatus));
+  manualEvent.reset();
+  EXPECT_FALSE(manualEvent.waitFor(0, manualStatus));
+}
+
+TEST(EventWaitFor, ErroredStatusReturnsFalseWithoutConsuming) {
+  tStatus clean;
+  tEvent event(true, true, clean);
+  tStatus status = erroredStatus();
+  EXPECT_FALSE(event.waitFor(kInfinite, status));
+  expectUntouched(status);
+  EXPECT_TRUE(event.waitFor(0, clean));
+}
+
+TEST(EventWaitFor, DeadlinePassesWithDeadlineLine) {
+  tStatus status;
+  tEvent event(false, false, status);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(event.waitFor(30, status));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(29));
+  EXPECT_EQ(status.code, StatusTimedOut);
+  EXPECT_STREQ(status.fileName, "quarks/synchronization");
+  EXPECT_EQ(status.lineNumber, 2228u);
+}
+
+TEST(EventWaitFor, TimedAndUnlimitedWaitsReturnWhenSetElsewhere) {
+  for (uint32_t timeout : {kLongTimeoutMs, kInfinite}) {
+    tStatus status;
+    tEvent event(true, false, status);
+    WorkerThread waiter;
+    bool result = false;
+    auto done = waiter.post([&] { result = event.waitFor(timeout, status); });
+    event.set();
+    ASSERT_TRUE(finishes(done));
+    EXPECT_TRUE(result);
+    EXPECT_EQ(status.code, 0);
+    tStatus poll;
+    EXPECT_FALSE(event.waitFor(0, poll)) << "the satisfied wait consumes an auto-reset event";
+  }
+}
+
+TEST(EventWait, UntimedWaitConsumesAutoReset) {
+  tStatus status;
+  tEvent event(true, false, status);
+  WorkerThread waiter;
+  auto done = waiter.post([&] { event.wait(); });
+  event.set();
+  ASSERT_TRUE(finishes(done));
+  EXPECT_FALSE(event.waitFor(0, status));
+}
+
+// Counts satisfied waits of several threads; each thread waits once.
+struct WaiterGroup {
+  explicit WaiterGroup(tEvent& event, int count) {
+    for (int i = 0; i < count; ++i) {
+      threads.push_back(std::make_unique<WorkerThread>());
+      done.push_back(threads.back()->post([this, &event] {
+        tStatus status;
+        if (event.waitFor(kLongTimeoutMs, status)) ++woken;
+      }));
+    }
+  }
+  std::atomic<int> woken{0};
+  std::vector<std::unique_ptr<WorkerThread>> threads;
+  std::vector<std::future<void>> done;
+};
+
+TEST(EventSet, AutoResetWakesOneWaiterPerSet) {
+  tStatus status;
+  tEvent event(true, false, status);
+  WaiterGroup group(event, 3);
+  for (int expected = 1; expected <= 3; ++expected) {
+    event.set();
+    ASSERT_TRUE(eventually([&] { return group.woken.load() >= expected; }));
+    EXPECT_EQ(group.woken.load(), expected);
+    // The one satisfied wait consumed the signal: nothing is left for a poll.
+    tStatus poll;
+    EXPECT_FALSE(event.waitFor(0, poll));
+  }
+  for (auto& done : group.done) EXPECT_TRUE(finishes(done));
+  EXPECT_EQ(group.woken.load(), 3);
+}
+
+TEST(EventSet, ManualResetWakesAllWaiters) {
+  tStatus status;
+  tEvent event(false, false, status);
+  WaiterGroup group(event, 3);
+  event.set();
+  for (auto& done : group.done) EXPECT_TRUE(finishes(done));
+  EXPECT_EQ(group.woken.load(), 3);
+  EXPECT_TRUE(event.waitFor(0, status));
+}
+
+// ---------------------------------------------------------------------------
+// tSharedExclusiveLock
+// ---------------------------------------------------------------------------
+
+class SharedExclusiveLock : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(status.code, 0); }
+
+  // A shared holder on its own thread; release() runs on that same thread.
+  struct SharedHolder {
+    explicit SharedHolder(tSharedExclusiveLock& lock) : lock(lock) {}
+    std::future<void> acquire() { return thread.post([this] { lock.acquireShared(); }); }
+    std::future<void> release() { return thread.post([this] { lock.releaseShared(); }); }
+    tSharedExclusiveLock& lock;
+    WorkerThread thread;
+  };
+
+  struct ExclusiveHolder {
+    explicit ExclusiveHolder(tSharedExclusiveLock& lock) : lock(lock) {}
+    std::future<void> acquire() { return thread.post([this] { lock.acquireExclusive(); }); }
+    std::future<void> release() { return thread.post([this] { lock.releaseExclusive(); }); }
+    tSharedExclusiveLock& lock;
+    WorkerThread thread;
+  };
+
+  // An exclusive acquirer has shut the gate and removed its base count.
+  bool draining(int32_t sharedCountsInside) {
+    return eventually([&] {
+      return Peer::exclusiveActive(lock) == 1 && Peer::userCount(lock) == sharedCountsInside;
+    });
+  }
+
+  tStatus status;
+  tSharedExclusiveLock lock{status};
+};
+
+TEST_F(SharedExclusiveLock, NewLockIsOpenWithBaseCount) {
+  EXPECT_EQ(Peer::userCount(lock), 1);
+  EXPECT_EQ(Peer::exclusiveActive(lock), 0);
+  EXPECT_TRUE(Peer::gateOpen(lock));
+  EXPECT_FALSE(Peer::drainedSignalled(lock));
+}
+
+TEST_F(SharedExclusiveLock, ErroredStatusStillSetsCountersButCreatesNothing) {
+  tStatus errored = erroredStatus();
+  tSharedExclusiveLock unusable(errored);
+  EXPECT_FALSE(Peer::membersInitialised(unusable));
+  EXPECT_EQ(Peer::userCount(unusable), 1);
+  EXPECT_EQ(Peer::exclusiveActive(unusable), 0);
+  expectUntouched(errored);
+}
+
+TEST_F(SharedExclusiveLock, SharedHoldersCountInAndOut) {
+  SharedHolder a(lock), b(lock);
+  a.acquire().get();
+  b.acquire().get();
+  EXPECT_EQ(Peer::userCount(lock), 3);
+  a.release().get();
+  b.release().get();
+  EXPECT_EQ(Peer::userCount(lock), 1);
+  EXPECT_FALSE(Peer::drainedSignalled(lock)) << "no exclusive acquirer, so no drain to report";
+}
+
+TEST_F(SharedExclusiveLock, UncontendedExclusiveEntersAndDrainStaysSignalledUntilRelease) {
+  lock.acquireExclusive();
+  EXPECT_EQ(Peer::userCount(lock), 0);
+  EXPECT_FALSE(Peer::gateOpen(lock));
+  EXPECT_TRUE(Peer::drainedSignalled(lock));
+  lock.releaseExclusive();
+  EXPECT_FALSE(Peer::drainedSignalled(lock));
+  EXPECT_TRUE(Peer::gateOpen(lock));
+  EXPECT_EQ(Peer::userCount(lock), 1);
+  EXPECT_EQ(Peer::exclusiveActive(lock), 0);
+}
+
+TEST_F(SharedExclusiveLock, ExclusiveWaitsForEverySharedHolderInside) {
+  SharedHolder first(lock), second(lock);
+  first.acquire().get();
+  second.acquire().get();
+
+  ExclusiveHolder writer(lock);
+  auto entered = writer.acquire();
+  ASSERT_TRUE(draining(2));
+  first.release().get();
+  ASSERT_TRUE(draining(1));
+  EXPECT_TRUE(stillRunning(entered)) << "one shared holder is still inside";
+  second.release().get();
+  ASSERT_TRUE(finishes(entered));
+  writer.release().get();
+}
+
+TEST_F(SharedExclusiveLock, LateSharedAcquirerWaitsForReleaseNotJustForDrain) {
+  SharedHolder inside(lock);
+  inside.acquire().get();
+  ExclusiveHolder writer(lock);
+  auto writerEntered = writer.acquire();
+  ASSERT_TRUE(draining(1));
+
+  std::atomic<bool> writerReleasing{false};
+  std::atomic<bool> enteredEarly{false};
+  WorkerThread late;
+  auto lateEntered = late.post([&] {
+    lock.acquireShared();
+    if (!writerReleasing.load()) enteredEarly = true;
+  });
+
+  inside.release().get();
+  ASSERT_TRUE(finishes(writerEntered));
+  EXPECT_TRUE(stillRunning(lateEntered));
+
+  writerReleasing = true;
+  writer.release().get();
+  ASSERT_TRUE(finishes(lateEntered));
+  EXPECT_FALSE(enteredEarly.load());
+  late.post([&] { lock.releaseShared(); }).get();
+  EXPECT_EQ(Peer::userCount(lock), 1);
+}
+
+TEST_F(SharedExclusiveLock, OneReleaseFreesEveryBackedOffAcquirer) {
+  ExclusiveHolder writer(lock);
+  writer.acquire().get();
+
+  std::atomic<bool> writerReleasing{false};
+  std::atomic<int> enteredEarly{0};
+  std::vector<std::unique_ptr<SharedHolder>> readers;
+  std::vector<std::future<void>> entered;
+  for (int i = 0; i < 3; ++i) {
+    readers.push_back(std::make_unique<SharedHolder>(lock));
+    entered.push_back(readers.back()->thread.post([&] {
+      lock.acquireShared();
+      if (!writerReleasing.load()) ++enteredEarly;
+    }));
+  }
+  for (auto& f : entered) EXPECT_TRUE(stillRunning(f));
+
+  writerReleasing = true;
+  writer.release().get();
+  for (auto& f : entered) ASSERT_TRUE(finishes(f));
+  EXPECT_EQ(enteredEarly.load(), 0);
+  EXPECT_EQ(Peer::userCount(lock), 4);
+  for (auto& reader : readers) reader->release().get();
+  EXPECT_EQ(Peer::userCount(lock), 1);
+}
+
+TEST_F(SharedExclusiveLock, ExclusiveAcquirersAreServedOneAtATime) {
+  ExclusiveHolder first(lock), second(lock);
+  first.acquire().get();
+  auto secondEntered = second.acquire();
+  EXPECT_TRUE(stillRunning(secondEntered));
+  first.release().get();
+  ASSERT_TRUE(finishes(secondEntered));
+  EXPECT_EQ(Peer::exclusiveActive(lock), 1);
+  second.release().get();
+}
+
+// A shared holder preempted between its decrement and its drain signal must
+// not leave drainedEvent set once the exclusive holder it was draining for
+// has gone: the next exclusive acquirer would walk past holders still inside.
+TEST_F(SharedExclusiveLock, LateDrainSignalFromFinishedTenureIsDropped) {
+  SharedHolder inside(lock);
+  inside.acquire().get();
+  ExclusiveHolder writer(lock);
+  auto writerEntered = writer.acquire();
+  ASSERT_TRUE(draining(1));
+
+  // The holder's decrement lands, its signal is delayed. Another party (here
+  // the test, as a backed-off acquirer would) reports the drain meanwhile.
+  inside.thread.post([&] { EXPECT_EQ(Peer::decrementOnly(lock), 0); }).get();
+  Peer::lateDrainSignal(lock);
+  ASSERT_TRUE(finishes(writerEntered));
+  writer.release().get();
+
+  // The delayed signal now arrives after the tenure ended.
+  inside.thread.post([&] { Peer::lateDrainSignal(lock); }).get();
+  EXPECT_FALSE(Peer::drainedSignalled(lock));
+
+  // And the next exclusive acquirer still waits for a real shared holder.
+  SharedHolder next(lock);
+  next.acquire().get();
+  auto nextWriterEntered = writer.acquire();
+  ASSERT_TRUE(draining(1));
+  EXPECT_TRUE(stillRunning(nextWriterEntered));
+  next.release().get();
+  ASSERT_TRUE(finishes(nextWriterEntered));
+  writer.release().get();
+}
+
+// Readers and writers hammer the lock; a plain (non-atomic) value guarded by
+// it must never be seen mid-update, and under ThreadSanitizer every access
+// must be ordered by the lock.
+TEST_F(SharedExclusiveLock, MixedLoadKeepsWritersAlone) {
+  constexpr int kReaders = 4;
+  constexpr int kWriters = 2;
+  constexpr int kRounds = 2000;
+  int64_t guardedA = 0;
+  int64_t guardedB = 0;
+  std::atomic<int> readersInside{0};
+  std::atomic<int> violations{0};
+
+  std::vector<std::unique_ptr<WorkerThread>> threads;
+  std::vector<std::future<void>> done;
+  for (int r = 0; r < kReaders; ++r) {
+    threads.push_back(std::make_unique<WorkerThread>());
+    done.push_back(threads.back()->post([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        tSharedHolder hold(lock);
+        ++readersInside;
+        if (guardedA != guardedB) ++violations;
+        --readersInside;
+      }
+    }));
+  }
+  for (int w = 0; w < kWriters; ++w) {
+    threads.push_back(std::make_unique<WorkerThread>());
+    done.push_back(threads.back()->post([&] {
+      for (int i = 0; i < kRounds / 4; ++i) {
+        tExclusiveHolder hold(lock);
+        if (readersInside.load() != 0) ++violations;
+        ++guardedA;
+        ++guardedB;
+      }
+    }));
+  }
+  for (auto& f : done) ASSERT_TRUE(finishes(f));
+  EXPECT_EQ(violations.load(), 0);
+  EXPECT_EQ(guardedA, kWriters * (kRounds / 4));
+  EXPECT_EQ(Peer::userCount(lock), 1);
+  EXPECT_EQ(Peer::exclusiveActive(lock), 0);
+}
+
+}  // namespace
