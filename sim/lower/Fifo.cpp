@@ -1,0 +1,491 @@
+/*
+ * Fifo.cpp: the DMA FIFOs of the simulated target.
+ *
+ * Each FIFO is a ring buffer owned by its session; region acquisitions lend
+ * pointers straight into it. The target's automatic parts (the generator and
+ * the loopback) run lazily, whenever a host or target operation touches the
+ * FIFO, so no thread of the simulator's own is needed. Every change notifies
+ * the FIFO's condition variable, on which both sides wait.
+ */
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "Target.h"
+
+namespace vidazosim {
+
+namespace {
+
+constexpr uint32_t kTypesPerDirection = 9;
+constexpr uint32_t kDepthGranule = 16;
+
+// A locked session together with one of its FIFOs.
+struct FifoAccess {
+  SessionPtr session;
+  std::unique_lock<std::mutex> lock;
+  Fifo* fifo = nullptr;
+};
+
+// Finds and locks the session, then picks the FIFO. Blocks on the session's
+// mutex; returns 0, ViDazoSim_StatusInvalidSession or ViDazoSim_StatusInvalidFifo.
+int32_t lockFifo(uint32_t session, uint32_t number, FifoAccess* access) {
+  if (number >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
+  const int32_t status = lockSession(session, &access->session, &access->lock);
+  if (status != 0) return status;
+  access->fifo = &access->session->fifos[number];
+  return 0;
+}
+
+// Checks that a typed host function fits the FIFO.
+int32_t checkUse(const Fifo& fifo, uint32_t type, bool toHost) {
+  if (fifo.toHost != toHost) return ViDazoSim_StatusWrongDirection;
+  return fifo.type == type ? 0 : ViDazoSim_StatusWrongType;
+}
+
+// Gives the FIFO an empty ring of `depth` elements. Returns
+// ViDazoSim_StatusOutOfMemory when the buffer cannot be had.
+int32_t allocateRing(Fifo& fifo, uint32_t depth) {
+  const size_t words = (static_cast<size_t>(depth) * fifo.elementBytes + 7) / 8;
+  uint64_t* storage = new (std::nothrow) uint64_t[words]();
+  if (storage == nullptr) return ViDazoSim_StatusOutOfMemory;
+  fifo.storage.reset(storage);
+  fifo.depth = depth;
+  fifo.head = 0;
+  fifo.used = 0;
+  fifo.acquired = 0;
+  return 0;
+}
+
+// Copies n elements into the ring from position `position` on, wrapping.
+void copyIntoRing(Fifo& fifo, uint32_t position, const uint8_t* source, uint32_t n) {
+  const uint32_t first = std::min(n, fifo.depth - position);
+  std::memcpy(fifo.element(position), source, static_cast<size_t>(first) * fifo.elementBytes);
+  if (n > first) {
+    std::memcpy(fifo.element(0), source + static_cast<size_t>(first) * fifo.elementBytes,
+                static_cast<size_t>(n - first) * fifo.elementBytes);
+  }
+}
+
+// Copies n elements out of the ring from position `position` on, wrapping.
+void copyOutOfRing(Fifo& fifo, uint32_t position, uint8_t* destination, uint32_t n) {
+  const uint32_t first = std::min(n, fifo.depth - position);
+  std::memcpy(destination, fifo.element(position), static_cast<size_t>(first) * fifo.elementBytes);
+  if (n > first) {
+    std::memcpy(destination + static_cast<size_t>(first) * fifo.elementBytes, fifo.element(0),
+                static_cast<size_t>(n - first) * fifo.elementBytes);
+  }
+}
+
+// Appends n elements behind the ones in the ring; the caller checked the space.
+void appendElements(Fifo& fifo, const void* source, uint32_t n) {
+  if (n == 0) return;
+  copyIntoRing(fifo, fifo.wrap(static_cast<uint64_t>(fifo.head) + fifo.used), static_cast<const uint8_t*>(source), n);
+  fifo.used += n;
+  fifo.changed.notify_all();
+}
+
+// Takes the n oldest elements out of the ring; the caller checked they are there.
+void takeElements(Fifo& fifo, void* destination, uint32_t n) {
+  if (n == 0) return;
+  copyOutOfRing(fifo, fifo.head, static_cast<uint8_t*>(destination), n);
+  fifo.head = fifo.wrap(static_cast<uint64_t>(fifo.head) + n);
+  fifo.used -= n;
+  fifo.changed.notify_all();
+}
+
+template <typename T>
+void fillPattern(uint8_t* destination, uint32_t n, uint64_t first) {
+  T* elements = reinterpret_cast<T*>(destination);
+  for (uint32_t i = 0; i < n; ++i) elements[i] = static_cast<T>(first + i);
+}
+
+void fillBoolPattern(uint8_t* destination, uint32_t n, uint64_t first) {
+  for (uint32_t i = 0; i < n; ++i) destination[i] = static_cast<uint8_t>((first + i) & 1u);
+}
+
+// Writes generator values seed + index .. for n elements at `destination`.
+void fillGenerated(uint32_t type, uint8_t* destination, uint32_t n, uint64_t first) {
+  switch (type) {
+    case ViDazoSim_TypeBool: fillBoolPattern(destination, n, first); break;
+    case ViDazoSim_TypeI8:
+    case ViDazoSim_TypeU8: fillPattern<uint8_t>(destination, n, first); break;
+    case ViDazoSim_TypeI16:
+    case ViDazoSim_TypeU16: fillPattern<uint16_t>(destination, n, first); break;
+    case ViDazoSim_TypeI32:
+    case ViDazoSim_TypeU32: fillPattern<uint32_t>(destination, n, first); break;
+    default: fillPattern<uint64_t>(destination, n, first); break;
+  }
+}
+
+// Tops a generating target-to-host FIFO up with the next stream elements.
+void generate(Fifo& fifo) {
+  uint64_t n = std::min<uint64_t>(fifo.depth - fifo.used, fifo.generatorEnd - fifo.generatorNext);
+  if (n == 0) return;
+  while (n > 0) {
+    const uint32_t tail = fifo.wrap(static_cast<uint64_t>(fifo.head) + fifo.used);
+    const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(n, fifo.depth - tail));
+    fillGenerated(fifo.type, fifo.element(tail), chunk, fifo.generatorSeed + fifo.generatorNext);
+    fifo.used += chunk;
+    fifo.generatorNext += chunk;
+    n -= chunk;
+  }
+  fifo.changed.notify_all();
+}
+
+// Moves committed elements of host-to-target `from` into target-to-host `to`.
+void pump(Fifo& from, Fifo& to) {
+  uint32_t n = std::min(from.targetAvailable(), to.targetAvailable());
+  if (n == 0) return;
+  while (n > 0) {
+    const uint32_t tail = to.wrap(static_cast<uint64_t>(to.head) + to.used);
+    const uint32_t chunk = std::min({n, from.depth - from.head, to.depth - tail});
+    std::memcpy(to.element(tail), from.element(from.head), static_cast<size_t>(chunk) * from.elementBytes);
+    from.head = from.wrap(static_cast<uint64_t>(from.head) + chunk);
+    from.used -= chunk;
+    to.used += chunk;
+    n -= chunk;
+  }
+  from.changed.notify_all();
+  to.changed.notify_all();
+}
+
+// Lets the target's automatic parts act on a FIFO; the session must be locked.
+void settle(Session& session, Fifo& fifo) {
+  if (fifo.toHost) {
+    if (fifo.loopSource >= 0) pump(session.fifos[fifo.loopSource], fifo);
+    if (fifo.generating) generate(fifo);
+  } else if (fifo.loopTarget >= 0) {
+    pump(fifo, session.fifos[fifo.loopTarget]);
+  }
+}
+
+// Re-checks, after a wait, what a host copy or acquisition needs.
+int32_t recheckHostWait(const FifoAccess& a, uint32_t count, bool scalar) {
+  if (a.session->closed) return ViDazoSim_StatusInvalidSession;
+  if (!a.fifo->started) return ViDazoSim_StatusFifoNotStarted;
+  if (count > a.fifo->depth) return ViDazoSim_StatusInvalidParameter;
+  return scalar && a.fifo->acquired != 0 ? ViDazoSim_StatusFifoBusy : 0;
+}
+
+// Copies `count` elements between the host and the ring, all or none, within
+// the timeout. The session is locked; the wait releases it.
+int32_t copyForHost(FifoAccess& a, void* data, uint32_t count, uint32_t timeout) {
+  Fifo& fifo = *a.fifo;
+  if (data == nullptr && count != 0) return ViDazoSim_StatusInvalidParameter;
+  if (count > fifo.depth) return ViDazoSim_StatusInvalidParameter;
+  if (fifo.acquired != 0) return ViDazoSim_StatusFifoBusy;
+  fifo.started = true;
+  const Deadline deadline(timeout);
+  for (;;) {
+    settle(*a.session, fifo);
+    if (fifo.hostAvailable() >= count) break;
+    if (!deadline.wait(a.lock, fifo.changed)) return ViDazoDll_StatusFifoTimeout;
+    const int32_t status = recheckHostWait(a, count, true);
+    if (status != 0) return status;
+  }
+  if (fifo.toHost) {
+    takeElements(fifo, data, count);
+  } else {
+    appendElements(fifo, data, count);
+  }
+  settle(*a.session, fifo);
+  return 0;
+}
+
+// Lends up to `count` contiguous elements within the timeout. The session is
+// locked; the wait releases it.
+int32_t lendElements(FifoAccess& a, void** elements, uint32_t count, uint32_t timeout, uint32_t* acquired) {
+  Fifo& fifo = *a.fifo;
+  if (count > fifo.depth) return ViDazoSim_StatusInvalidParameter;
+  if (!fifo.started) return ViDazoSim_StatusFifoNotStarted;
+  const Deadline deadline(timeout);
+  for (;;) {
+    // Elements still out can only come back through a release, so a request
+    // that does not fit beside them would wait in vain.
+    if (fifo.acquired != 0 && static_cast<uint64_t>(fifo.acquired) + count > fifo.depth) {
+      return ViDazoDll_StatusAcquireTimedOut;
+    }
+    settle(*a.session, fifo);
+    if (fifo.hostAvailable() >= count) break;
+    if (!deadline.wait(a.lock, fifo.changed)) return ViDazoDll_StatusFifoTimeout;
+    const int32_t status = recheckHostWait(a, count, false);
+    if (status != 0) return status;
+  }
+  const uint64_t start = static_cast<uint64_t>(fifo.head) + (fifo.toHost ? fifo.acquired : fifo.used);
+  const uint32_t position = fifo.wrap(start);
+  const uint32_t run = std::min(count, fifo.depth - position);
+  *elements = fifo.element(position);
+  *acquired = run;
+  fifo.acquired += run;
+  if (!fifo.toHost) fifo.used += run;
+  if (run != 0) fifo.changed.notify_all();
+  return 0;
+}
+
+// Writes the host's available count to an optional output.
+void reportHostAvailable(const Fifo& fifo, uint32_t* remaining) {
+  if (remaining != nullptr) *remaining = fifo.hostAvailable();
+}
+
+}  // namespace
+
+void initialiseFifos(Session& session) {
+  for (uint32_t number = 0; number < ViDazoSim_FifoCount; ++number) {
+    Fifo& fifo = session.fifos[number];
+    fifo.toHost = number < kTypesPerDirection;
+    fifo.type = number % kTypesPerDirection;
+    fifo.elementBytes = elementSize(fifo.type);
+    if (allocateRing(fifo, ViDazoSim_DefaultFifoDepth) != 0) throw std::bad_alloc();
+  }
+}
+
+int32_t configureFifo(uint32_t session, uint32_t fifo, uint32_t depth, uint32_t* actualDepth) {
+  FifoAccess a;
+  int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  if (depth == 0 || depth > ViDazoSim_MaxFifoDepth) return ViDazoSim_StatusInvalidParameter;
+  // Lent pointers point into the ring; it must not move under them.
+  if (a.fifo->acquired != 0) return ViDazoSim_StatusFifoBusy;
+  const uint32_t actual = (depth + kDepthGranule - 1) / kDepthGranule * kDepthGranule;
+  status = allocateRing(*a.fifo, actual);
+  if (status != 0) return status;
+  a.fifo->changed.notify_all();
+  if (actualDepth != nullptr) *actualDepth = actual;
+  return 0;
+}
+
+int32_t startFifo(uint32_t session, uint32_t fifo, bool start) {
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  a.fifo->started = start;
+  a.fifo->changed.notify_all();
+  return 0;
+}
+
+int32_t readFifo(uint32_t session, uint32_t fifo, uint32_t type, void* data, uint32_t count, uint32_t timeout,
+                 uint32_t* remaining) {
+  FifoAccess a;
+  int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  status = checkUse(*a.fifo, type, true);
+  if (status == 0) status = copyForHost(a, data, count, timeout);
+  reportHostAvailable(*a.fifo, remaining);
+  return status;
+}
+
+int32_t writeFifo(uint32_t session, uint32_t fifo, uint32_t type, const void* data, uint32_t count, uint32_t timeout,
+                  uint32_t* remaining) {
+  FifoAccess a;
+  int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  status = checkUse(*a.fifo, type, false);
+  if (status == 0) status = copyForHost(a, const_cast<void*>(data), count, timeout);
+  reportHostAvailable(*a.fifo, remaining);
+  return status;
+}
+
+int32_t acquireElements(uint32_t session, uint32_t fifo, uint32_t type, bool read, void** elements, uint32_t count,
+                        uint32_t timeout, uint32_t* acquired, uint32_t* remaining) {
+  if (elements == nullptr || acquired == nullptr) return ViDazoSim_StatusInvalidParameter;
+  *elements = nullptr;
+  *acquired = 0;
+  FifoAccess a;
+  int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  status = checkUse(*a.fifo, type, read);
+  if (status == 0) status = lendElements(a, elements, count, timeout, acquired);
+  reportHostAvailable(*a.fifo, remaining);
+  return status;
+}
+
+int32_t releaseElements(uint32_t session, uint32_t fifo, uint32_t count) {
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  Fifo& f = *a.fifo;
+  if (count > f.acquired) return ViDazoSim_StatusOverRelease;
+  if (count == 0) return 0;
+  f.acquired -= count;
+  if (f.toHost) {
+    f.head = f.wrap(static_cast<uint64_t>(f.head) + count);
+    f.used -= count;
+  }
+  f.changed.notify_all();
+  settle(*a.session, f);
+  return 0;
+}
+
+int32_t peerToPeerEndpoint(uint32_t session, uint32_t fifo, uint32_t* endpoint) {
+  if (endpoint == nullptr) return ViDazoSim_StatusInvalidParameter;
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  *endpoint = ((a.session->resourceIndex + 1u) << 8) | fifo;
+  return 0;
+}
+
+int32_t getFifoLayout(uint32_t fifo, uint32_t* toHost, uint32_t* type, uint32_t* depth) {
+  if (fifo >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
+  if (toHost != nullptr) *toHost = fifo < kTypesPerDirection ? 1 : 0;
+  if (type != nullptr) *type = fifo % kTypesPerDirection;
+  if (depth != nullptr) *depth = ViDazoSim_DefaultFifoDepth;
+  return 0;
+}
+
+int32_t getFifoCounts(uint32_t session, uint32_t fifo, ViDazoSim_FifoCounts* counts) {
+  if (counts == nullptr) return ViDazoSim_StatusInvalidParameter;
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  const Fifo& f = *a.fifo;
+  counts->depth = f.depth;
+  counts->used = f.used;
+  counts->acquired = f.acquired;
+  counts->available = f.hostAvailable();
+  counts->started = f.started ? 1 : 0;
+  return 0;
+}
+
+int32_t getFifoBuffer(uint32_t session, uint32_t fifo, void** base, uint32_t* bytes) {
+  if (base == nullptr || bytes == nullptr) return ViDazoSim_StatusInvalidParameter;
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  *base = a.fifo->bytes();
+  *bytes = a.fifo->depth * a.fifo->elementBytes;
+  return 0;
+}
+
+int32_t pushFifo(uint32_t session, uint32_t fifo, const void* data, uint32_t count, uint32_t timeout,
+                 uint32_t* remaining) {
+  FifoAccess a;
+  int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  Fifo& f = *a.fifo;
+  if (!f.toHost) return ViDazoSim_StatusWrongDirection;
+  if ((data == nullptr && count != 0) || count > f.depth) return ViDazoSim_StatusInvalidParameter;
+  const Deadline deadline(timeout);
+  while (status == 0 && f.targetAvailable() < count) {
+    if (!deadline.wait(a.lock, f.changed)) {
+      status = ViDazoDll_StatusFifoTimeout;
+    } else if (a.session->closed) {
+      return ViDazoSim_StatusInvalidSession;
+    } else if (count > f.depth) {
+      status = ViDazoSim_StatusInvalidParameter;
+    }
+  }
+  if (status == 0) appendElements(f, data, count);
+  if (remaining != nullptr) *remaining = f.targetAvailable();
+  return status;
+}
+
+int32_t pullFifo(uint32_t session, uint32_t fifo, void* data, uint32_t count, uint32_t timeout, uint32_t* remaining) {
+  FifoAccess a;
+  int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  Fifo& f = *a.fifo;
+  if (f.toHost) return ViDazoSim_StatusWrongDirection;
+  if ((data == nullptr && count != 0) || count > f.depth) return ViDazoSim_StatusInvalidParameter;
+  const Deadline deadline(timeout);
+  while (status == 0 && f.targetAvailable() < count) {
+    if (!deadline.wait(a.lock, f.changed)) {
+      status = ViDazoDll_StatusFifoTimeout;
+    } else if (a.session->closed) {
+      return ViDazoSim_StatusInvalidSession;
+    } else if (count > f.depth) {
+      status = ViDazoSim_StatusInvalidParameter;
+    }
+  }
+  if (status == 0) takeElements(f, data, count);
+  if (remaining != nullptr) *remaining = f.targetAvailable();
+  return status;
+}
+
+int32_t startGenerator(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t total) {
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  Fifo& f = *a.fifo;
+  if (!f.toHost) return ViDazoSim_StatusWrongDirection;
+  f.generating = true;
+  f.generatorSeed = seed;
+  f.generatorNext = 0;
+  f.generatorEnd = total;
+  settle(*a.session, f);
+  return 0;
+}
+
+int32_t stopGenerator(uint32_t session, uint32_t fifo) {
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  if (!a.fifo->toHost) return ViDazoSim_StatusWrongDirection;
+  a.fifo->generating = false;
+  return 0;
+}
+
+uint64_t generatorValue(uint32_t type, uint64_t seed, uint64_t index) {
+  const uint64_t value = seed + index;
+  switch (elementSize(type)) {
+    case 1: return type == ViDazoSim_TypeBool ? (value & 1u) : (value & 0xFFu);
+    case 2: return value & 0xFFFFu;
+    case 4: return value & 0xFFFFFFFFu;
+    default: return value;
+  }
+}
+
+int32_t checkGenerated(uint32_t type, uint64_t seed, uint64_t firstIndex, const void* elements, uint32_t count,
+                       uint32_t* mismatch) {
+  const uint32_t size = elementSize(type);
+  if (size == 0 || (elements == nullptr && count != 0)) return ViDazoSim_StatusInvalidParameter;
+  const uint8_t* bytes = static_cast<const uint8_t*>(elements);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t value = 0;
+    switch (size) {
+      case 1: value = bytes[i]; break;
+      case 2: { uint16_t v; std::memcpy(&v, bytes + 2 * static_cast<size_t>(i), 2); value = v; break; }
+      case 4: { uint32_t v; std::memcpy(&v, bytes + 4 * static_cast<size_t>(i), 4); value = v; break; }
+      default: std::memcpy(&value, bytes + 8 * static_cast<size_t>(i), 8); break;
+    }
+    if (value != generatorValue(type, seed, firstIndex + i)) {
+      if (mismatch != nullptr) *mismatch = i;
+      return ViDazoSim_StatusPatternMismatch;
+    }
+  }
+  return 0;
+}
+
+int32_t setLoopback(uint32_t session, uint32_t from, uint32_t to) {
+  if (to >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
+  FifoAccess a;
+  const int32_t status = lockFifo(session, from, &a);
+  if (status != 0) return status;
+  Fifo& source = *a.fifo;
+  Fifo& target = a.session->fifos[to];
+  if (source.toHost || !target.toHost) return ViDazoSim_StatusWrongDirection;
+  if (source.type != target.type) return ViDazoSim_StatusWrongType;
+  // One source feeds one target: undo links either end already has.
+  if (source.loopTarget >= 0) a.session->fifos[source.loopTarget].loopSource = -1;
+  if (target.loopSource >= 0) a.session->fifos[target.loopSource].loopTarget = -1;
+  source.loopTarget = static_cast<int32_t>(to);
+  target.loopSource = static_cast<int32_t>(from);
+  pump(source, target);
+  return 0;
+}
+
+int32_t clearLoopback(uint32_t session, uint32_t from) {
+  FifoAccess a;
+  const int32_t status = lockFifo(session, from, &a);
+  if (status != 0) return status;
+  Fifo& source = *a.fifo;
+  if (source.toHost) return ViDazoSim_StatusWrongDirection;
+  if (source.loopTarget >= 0) {
+    a.session->fifos[source.loopTarget].loopSource = -1;
+    source.loopTarget = -1;
+  }
+  return 0;
+}
+
+}  // namespace vidazosim

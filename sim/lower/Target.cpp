@@ -1,0 +1,424 @@
+/*
+ * Target.cpp: sessions, registers and IRQs of the simulated target, and the
+ * process-wide session registry.
+ *
+ * Sessions are kept in a map keyed by the session value without bit 0x4000,
+ * because callers may route a value with or without that bit. Closing a
+ * session removes it from the map and marks it closed under its own mutex,
+ * then wakes every waiter, which sees `closed` and returns.
+ */
+#include "Target.h"
+
+#include <cstring>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "CallTrace.h"
+#include "VoKelSrv/VoKelSrvSim.h"
+
+namespace vidazosim {
+
+namespace {
+
+constexpr uint32_t kRoutingBit = 0x4000u;
+// Generated values avoid every bit a caller may use as a flag.
+constexpr uint32_t kReservedBits = 0xF000u;
+constexpr uint32_t kRegisterWords = ViDazoSim_RegisterSpaceBytes / 8;
+constexpr uint32_t kDoorbellBytes = 4;
+
+struct Registry {
+  std::mutex lock;
+  std::map<uint32_t, SessionPtr> sessions;
+  uint32_t counter = 1;
+  uint32_t requested = 0;  // 0: none
+};
+
+struct BlockedCalls {
+  std::mutex lock;
+  std::condition_variable changed;
+  uint32_t count = 0;
+};
+
+// Both live until the process ends, so that calls from exit handlers of other
+// libraries still find them.
+Registry& registry() {
+  static Registry* instance = new Registry;
+  return *instance;
+}
+
+BlockedCalls& blockedCalls() {
+  static BlockedCalls* instance = new BlockedCalls;
+  return *instance;
+}
+
+uint32_t keyOf(uint32_t value) { return value & ~kRoutingBit; }
+
+// Counts the calling thread as blocked for its lifetime. Locks the counter.
+class BlockedScope {
+ public:
+  BlockedScope() { adjust(+1); }
+  ~BlockedScope() { adjust(-1); }
+  BlockedScope(const BlockedScope&) = delete;
+  BlockedScope& operator=(const BlockedScope&) = delete;
+
+ private:
+  static void adjust(int delta) {
+    BlockedCalls& calls = blockedCalls();
+    std::lock_guard<std::mutex> guard(calls.lock);
+    calls.count += static_cast<uint32_t>(delta);
+    calls.changed.notify_all();
+  }
+};
+
+// Picks the value of a new session; the registry must be locked. Returns 0 or
+// ViDazoSim_StatusSessionValueInUse for a requested value that is taken.
+int32_t chooseValue(Registry& r, uint32_t* value) {
+  if (r.requested != 0) {
+    const uint32_t wanted = r.requested;
+    r.requested = 0;
+    if (r.sessions.count(keyOf(wanted)) != 0) return ViDazoSim_StatusSessionValueInUse;
+    *value = wanted;
+    return 0;
+  }
+  for (;;) {
+    const uint32_t candidate = r.counter++;
+    if (candidate != 0 && (candidate & kReservedBits) == 0 && r.sessions.count(keyOf(candidate)) == 0) {
+      *value = candidate;
+      return 0;
+    }
+  }
+}
+
+// Gives the session a value, enters it into the registry and writes the value
+// out. Locks the registry; may throw std::bad_alloc.
+int32_t enterSession(const SessionPtr& session, uint32_t* out) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  uint32_t value = 0;
+  const int32_t status = chooseValue(r, &value);
+  if (status != 0) return status;
+  session->value = value;
+  r.sessions.emplace(keyOf(value), session);
+  *out = value;
+  return 0;
+}
+
+// Builds a session on the named broker resource. May throw std::bad_alloc.
+int32_t makeSession(const char* resource, uint32_t attribute, SessionPtr* out) {
+  uint32_t index = 0;
+  if (VoKelSrvSim_LookupResource(resource, &index) != 0) return ViDazoSim_StatusResourceNotFound;
+  SessionPtr session = std::make_shared<Session>();
+  session->resource = resource;
+  session->resourceIndex = index;
+  session->openAttribute = attribute;
+  session->registers.reset(new uint64_t[kRegisterWords]());
+  initialiseFifos(*session);
+  *out = std::move(session);
+  return 0;
+}
+
+// Marks a session closed and wakes everything waiting in it. Locks the session.
+void shutDown(Session& session) {
+  std::lock_guard<std::mutex> guard(session.lock);
+  session.closed = true;
+  session.irqsChanged.notify_all();
+  for (Fifo& fifo : session.fifos) fifo.changed.notify_all();
+}
+
+// Asserts IRQs; the session must be locked.
+void raiseLocked(Session& session, uint32_t irqs) {
+  if (irqs == 0) return;
+  session.irqsAsserted |= irqs;
+  session.irqsChanged.notify_all();
+}
+
+// Rings the doorbell if a write of [offset, end) touched it; the session must
+// be locked.
+void ringDoorbell(Session& session, uint64_t offset, uint64_t end) {
+  if (end <= ViDazoSim_DoorbellOffset || offset >= ViDazoSim_DoorbellOffset + kDoorbellBytes) return;
+  uint8_t* bytes = reinterpret_cast<uint8_t*>(session.registers.get()) + ViDazoSim_DoorbellOffset;
+  uint32_t irqs = 0;
+  std::memcpy(&irqs, bytes, sizeof irqs);
+  std::memset(bytes, 0, kDoorbellBytes);
+  raiseLocked(session, irqs);
+}
+
+void copyText(char* destination, size_t capacity, const std::string& text) {
+  std::strncpy(destination, text.c_str(), capacity - 1);
+  destination[capacity - 1] = '\0';
+}
+
+}  // namespace
+
+uint32_t elementSize(uint32_t type) {
+  static const uint32_t kSizes[] = {1, 1, 1, 2, 2, 4, 4, 8, 8};
+  return type < 9 ? kSizes[type] : 0;
+}
+
+SessionPtr findSession(uint32_t value) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  auto it = r.sessions.find(keyOf(value));
+  return it == r.sessions.end() ? nullptr : it->second;
+}
+
+int32_t lockSession(uint32_t value, SessionPtr* session, std::unique_lock<std::mutex>* lock) {
+  *session = findSession(value);
+  if (!*session) return ViDazoSim_StatusInvalidSession;
+  *lock = std::unique_lock<std::mutex>((*session)->lock);
+  return (*session)->closed ? ViDazoSim_StatusInvalidSession : 0;
+}
+
+Deadline::Deadline(uint32_t timeoutMs)
+    : infinite_(timeoutMs == ViDazoDll_InfiniteTimeout),
+      at_(std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite_ ? 0 : timeoutMs)) {}
+
+bool Deadline::expired() const { return !infinite_ && std::chrono::steady_clock::now() >= at_; }
+
+bool Deadline::wait(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, bool counted) const {
+  if (expired()) return false;
+  std::optional<BlockedScope> scope;
+  if (counted) scope.emplace();
+  if (infinite_) {
+    cv.wait(lock);
+  } else {
+    cv.wait_until(lock, at_);
+  }
+  return true;
+}
+
+int32_t openSession(const char* bitfile, const char* signature, const char* resource, uint32_t attribute,
+                    uint32_t* session) {
+  if (resource == nullptr || session == nullptr) return ViDazoSim_StatusInvalidParameter;
+  SessionPtr created;
+  const int32_t status = makeSession(resource, attribute, &created);
+  if (status != 0) return status;
+  created->bitfile = bitfile != nullptr ? bitfile : "";
+  created->signature = signature != nullptr ? signature : "";
+  created->bitfileContents = "ViDazoSim bitfile\nbitfile=" + created->bitfile + "\nsignature=" +
+                             created->signature + "\nresource=" + created->resource + "\n";
+  return enterSession(created, session);
+}
+
+int32_t openResourceSession(uint32_t parent, const char* resource, uint32_t attribute, uint32_t* session) {
+  if (resource == nullptr || session == nullptr) return ViDazoSim_StatusInvalidParameter;
+  SessionPtr parentSession;
+  if (parent != 0) {
+    parentSession = findSession(parent);
+    if (!parentSession) return ViDazoSim_StatusInvalidSession;
+  }
+  SessionPtr created;
+  const int32_t status = makeSession(resource, attribute, &created);
+  if (status != 0) return status;
+  created->parent = parentSession ? parentSession->value : 0;
+  created->bitfileContents = "ViDazoSim bitfile\nbitfile=\nsignature=\nresource=" + created->resource + "\n";
+  return enterSession(created, session);
+}
+
+int32_t closeSession(uint32_t session) {
+  SessionPtr closing;
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    auto it = r.sessions.find(keyOf(session));
+    if (it == r.sessions.end()) return ViDazoSim_StatusInvalidSession;
+    closing = std::move(it->second);
+    r.sessions.erase(it);
+  }
+  shutDown(*closing);
+  return 0;
+}
+
+int32_t setTargetState(uint32_t session, uint32_t state) {
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status == 0) s->state = state;
+  return status;
+}
+
+int32_t accessRegisters(uint32_t session, uint32_t offset, void* data, uint32_t count, uint32_t type, bool write) {
+  const uint32_t size = elementSize(type);
+  if (data == nullptr && count != 0) return ViDazoSim_StatusInvalidParameter;
+  const uint64_t end = static_cast<uint64_t>(offset) + static_cast<uint64_t>(count) * size;
+  if (offset % size != 0 || end > ViDazoSim_RegisterSpaceBytes) return ViDazoSim_StatusInvalidRegister;
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status != 0) return status;
+  uint8_t* space = reinterpret_cast<uint8_t*>(s->registers.get()) + offset;
+  uint8_t* bytes = static_cast<uint8_t*>(data);
+  const size_t length = static_cast<size_t>(count) * size;
+  if (write) {
+    if (type == ViDazoSim_TypeBool) {
+      for (size_t i = 0; i < length; ++i) space[i] = bytes[i] != 0 ? 1 : 0;
+    } else if (length != 0) {
+      std::memcpy(space, bytes, length);
+    }
+    ringDoorbell(*s, offset, end);
+  } else {
+    if (type == ViDazoSim_TypeBool) {
+      for (size_t i = 0; i < length; ++i) bytes[i] = space[i] != 0 ? 1 : 0;
+    } else if (length != 0) {
+      std::memcpy(bytes, space, length);
+    }
+  }
+  return 0;
+}
+
+int32_t reserveIrqContext(uint32_t session, ViDazoDll_IrqContext* context) {
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status != 0) return status;
+  if (context == nullptr) {
+    ++s->anonymousIrqContexts;
+    return 0;
+  }
+  const uintptr_t token = s->nextIrqContext++;
+  s->irqContexts.insert(token);
+  *context = reinterpret_cast<ViDazoDll_IrqContext>(token);
+  return 0;
+}
+
+int32_t unreserveIrqContext(uint32_t session, ViDazoDll_IrqContext context) {
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status != 0) return status;
+  if (context == nullptr) {
+    if (s->anonymousIrqContexts == 0) return ViDazoSim_StatusInvalidIrqContext;
+    --s->anonymousIrqContexts;
+    return 0;
+  }
+  return s->irqContexts.erase(reinterpret_cast<uintptr_t>(context)) != 0 ? 0 : ViDazoSim_StatusInvalidIrqContext;
+}
+
+int32_t waitOnIrqs(uint32_t session, uint32_t mask, uint32_t timeout, uint32_t* asserted, ViDazoDll_Bool* timedOut) {
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  int32_t status = lockSession(session, &s, &lock);
+  if (status != 0) return status;
+  const Deadline deadline(timeout);
+  uint32_t hit = s->irqsAsserted & mask;
+  while (hit == 0 && deadline.wait(lock, s->irqsChanged)) {
+    if (s->closed) return ViDazoSim_StatusInvalidSession;
+    hit = s->irqsAsserted & mask;
+  }
+  if (asserted != nullptr) *asserted = hit;
+  if (timedOut != nullptr) *timedOut = hit == 0 ? 1 : 0;
+  return 0;
+}
+
+int32_t acknowledgeIrqs(uint32_t session, uint32_t irqs) {
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status == 0) s->irqsAsserted &= ~irqs;
+  return status;
+}
+
+int32_t raiseIrqs(uint32_t session, uint32_t irqs) {
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status == 0) raiseLocked(*s, irqs);
+  return status;
+}
+
+int32_t getAssertedIrqs(uint32_t session, uint32_t* irqs) {
+  if (irqs == nullptr) return ViDazoSim_StatusInvalidParameter;
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status == 0) *irqs = s->irqsAsserted;
+  return status;
+}
+
+int32_t bitfileContents(uint32_t session, const char** contents, uint32_t* length) {
+  if (contents == nullptr || length == nullptr) return ViDazoSim_StatusInvalidParameter;
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status != 0) return status;
+  *contents = s->bitfileContents.c_str();
+  *length = static_cast<uint32_t>(s->bitfileContents.size());
+  return 0;
+}
+
+int32_t resetSimulator() {
+  std::map<uint32_t, SessionPtr> closing;
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    closing.swap(r.sessions);
+    r.counter = 1;
+    r.requested = 0;
+  }
+  for (auto& entry : closing) shutDown(*entry.second);
+  clearInjections();
+  clearJournal();
+  setJournalEnabled(true);
+  return 0;
+}
+
+int32_t setNextSession(uint32_t value) {
+  if (value == 0) return ViDazoSim_StatusInvalidParameter;
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  r.requested = value;
+  return 0;
+}
+
+uint32_t openSessionCount() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  return static_cast<uint32_t>(r.sessions.size());
+}
+
+int32_t getTargetState(uint32_t session, uint32_t* state) {
+  if (state == nullptr) return ViDazoSim_StatusInvalidParameter;
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status == 0) *state = s->state;
+  return status;
+}
+
+int32_t getSessionInfo(uint32_t session, ViDazoSim_SessionInfo* info) {
+  if (info == nullptr) return ViDazoSim_StatusInvalidParameter;
+  SessionPtr s;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(session, &s, &lock);
+  if (status != 0) return status;
+  *info = ViDazoSim_SessionInfo{};
+  info->value = s->value;
+  info->parent = s->parent;
+  info->state = s->state;
+  info->openAttribute = s->openAttribute;
+  info->resourceIndex = s->resourceIndex;
+  info->irqContexts = s->anonymousIrqContexts + static_cast<uint32_t>(s->irqContexts.size());
+  copyText(info->resource, sizeof info->resource, s->resource);
+  copyText(info->bitfile, sizeof info->bitfile, s->bitfile);
+  copyText(info->signature, sizeof info->signature, s->signature);
+  return 0;
+}
+
+uint32_t blockedCallCount() {
+  BlockedCalls& calls = blockedCalls();
+  std::lock_guard<std::mutex> guard(calls.lock);
+  return calls.count;
+}
+
+int32_t waitForBlockedCalls(uint32_t count, uint32_t timeout) {
+  BlockedCalls& calls = blockedCalls();
+  std::unique_lock<std::mutex> lock(calls.lock);
+  const Deadline deadline(timeout);
+  while (calls.count < count) {
+    if (!deadline.wait(lock, calls.changed, false)) return ViDazoDll_StatusFifoTimeout;
+  }
+  return 0;
+}
+
+}  // namespace vidazosim

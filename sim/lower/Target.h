@@ -1,0 +1,162 @@
+/*
+ * Target.h: the simulated target's sessions, registers, IRQs and FIFOs.
+ *
+ * Internal to the simulated lower library. A Session is one opened target;
+ * the process-wide registry maps session values (without bit 0x4000) to
+ * sessions. One mutex per session guards everything in it, and its condition
+ * variables carry every wake-up, so waits block instead of polling. Blocking
+ * operations hold a shared_ptr to their session, so a close or a simulator
+ * reset can end them safely: they wake, see `closed` and return.
+ *
+ * Lock order: registry mutex, then a session's mutex, then the blocked-call
+ * counter's mutex. No session mutex is held while the registry is locked.
+ */
+#ifndef VIDAZOSIM_TARGET_H
+#define VIDAZOSIM_TARGET_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "ViDazo/ViDazoDll.h"
+#include "ViDazo/ViDazoSim.h"
+
+namespace vidazosim {
+
+// Size in bytes of each element type, indexed by ViDazoSim_ElementType.
+uint32_t elementSize(uint32_t type);
+
+struct Fifo {
+  bool toHost = true;
+  uint32_t type = ViDazoSim_TypeU32;
+  uint32_t elementBytes = 4;
+  uint32_t depth = 0;
+  std::unique_ptr<uint64_t[]> storage;  // uint64_t keeps every element naturally aligned
+  // Ring state: `used` places from `head` hold elements. Target-to-host: the
+  // first `acquired` of them are lent to the host. Host-to-target: the last
+  // `acquired` are lent to the host, the ones before are committed.
+  uint32_t head = 0;
+  uint32_t used = 0;
+  uint32_t acquired = 0;
+  bool started = false;
+  bool generating = false;
+  uint64_t generatorSeed = 0;
+  uint64_t generatorNext = 0;  // stream index of the next generated element
+  uint64_t generatorEnd = 0;   // stream index at which generation stops
+  int32_t loopTarget = -1;     // host-to-target: target-to-host FIFO fed by this one
+  int32_t loopSource = -1;     // target-to-host: host-to-target FIFO feeding this one
+  std::condition_variable changed;  // notified on every change of this FIFO
+
+  uint8_t* bytes() { return reinterpret_cast<uint8_t*>(storage.get()); }
+  uint8_t* element(uint32_t position) { return bytes() + static_cast<size_t>(position) * elementBytes; }
+  uint32_t wrap(uint64_t position) const { return static_cast<uint32_t>(position % depth); }
+  // Elements the host may take now (target-to-host) or free places it may fill (host-to-target).
+  uint32_t hostAvailable() const { return toHost ? used - acquired : depth - used; }
+  // Free places the target may fill (target-to-host) or committed elements it may take.
+  uint32_t targetAvailable() const { return toHost ? depth - used : used - acquired; }
+};
+
+struct Session {
+  uint32_t value = 0;
+  uint32_t parent = 0;
+  uint32_t openAttribute = 0;
+  uint32_t resourceIndex = 0;
+  std::string resource;
+  std::string bitfile;
+  std::string signature;
+  std::string bitfileContents;
+
+  std::mutex lock;
+  bool closed = false;
+  uint32_t state = ViDazoSim_StateIdle;
+  std::unique_ptr<uint64_t[]> registers;
+  uint32_t irqsAsserted = 0;
+  std::condition_variable irqsChanged;
+  uint32_t anonymousIrqContexts = 0;
+  std::set<uintptr_t> irqContexts;
+  uintptr_t nextIrqContext = 1;
+  Fifo fifos[ViDazoSim_FifoCount];
+};
+
+using SessionPtr = std::shared_ptr<Session>;
+
+// Finds an open session; bit 0x4000 of the value is ignored. Locks the
+// registry briefly; returns null for an unknown session.
+SessionPtr findSession(uint32_t value);
+
+// Finds and locks an open session. Blocks on the session's mutex; returns 0,
+// or ViDazoSim_StatusInvalidSession for an unknown or closed session.
+int32_t lockSession(uint32_t value, SessionPtr* session, std::unique_lock<std::mutex>* lock);
+
+// A monotonic deadline from a millisecond timeout (0: none, 0xFFFFFFFF: never).
+class Deadline {
+ public:
+  explicit Deadline(uint32_t timeoutMs);
+  bool expired() const;
+  // Blocks on `cv` (releasing `lock`) until notified or the deadline passes;
+  // counts the caller as blocked meanwhile. Returns false, without waiting,
+  // once the deadline has passed. Callers re-check their condition in a loop.
+  // `counted` false leaves the blocked-call count alone (for the waits on it).
+  bool wait(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, bool counted = true) const;
+
+ private:
+  bool infinite_;
+  std::chrono::steady_clock::time_point at_;
+};
+
+// Session functions (Target.cpp). All return a status and never throw except
+// std::bad_alloc, which the exported wrappers turn into a status.
+int32_t openSession(const char* bitfile, const char* signature, const char* resource, uint32_t attribute,
+                    uint32_t* session);
+int32_t openResourceSession(uint32_t parent, const char* resource, uint32_t attribute, uint32_t* session);
+int32_t closeSession(uint32_t session);
+int32_t setTargetState(uint32_t session, uint32_t state);
+int32_t accessRegisters(uint32_t session, uint32_t offset, void* data, uint32_t count, uint32_t type, bool write);
+int32_t reserveIrqContext(uint32_t session, ViDazoDll_IrqContext* context);
+int32_t unreserveIrqContext(uint32_t session, ViDazoDll_IrqContext context);
+int32_t waitOnIrqs(uint32_t session, uint32_t mask, uint32_t timeout, uint32_t* asserted, ViDazoDll_Bool* timedOut);
+int32_t acknowledgeIrqs(uint32_t session, uint32_t irqs);
+int32_t raiseIrqs(uint32_t session, uint32_t irqs);
+int32_t getAssertedIrqs(uint32_t session, uint32_t* irqs);
+int32_t bitfileContents(uint32_t session, const char** contents, uint32_t* length);
+int32_t resetSimulator();
+int32_t setNextSession(uint32_t value);
+uint32_t openSessionCount();
+int32_t getTargetState(uint32_t session, uint32_t* state);
+int32_t getSessionInfo(uint32_t session, ViDazoSim_SessionInfo* info);
+uint32_t blockedCallCount();
+int32_t waitForBlockedCalls(uint32_t count, uint32_t timeout);
+
+// FIFO functions (Fifo.cpp).
+void initialiseFifos(Session& session);
+int32_t configureFifo(uint32_t session, uint32_t fifo, uint32_t depth, uint32_t* actualDepth);
+int32_t startFifo(uint32_t session, uint32_t fifo, bool start);
+int32_t readFifo(uint32_t session, uint32_t fifo, uint32_t type, void* data, uint32_t count, uint32_t timeout,
+                 uint32_t* remaining);
+int32_t writeFifo(uint32_t session, uint32_t fifo, uint32_t type, const void* data, uint32_t count, uint32_t timeout,
+                  uint32_t* remaining);
+int32_t acquireElements(uint32_t session, uint32_t fifo, uint32_t type, bool read, void** elements, uint32_t count,
+                        uint32_t timeout, uint32_t* acquired, uint32_t* remaining);
+int32_t releaseElements(uint32_t session, uint32_t fifo, uint32_t count);
+int32_t peerToPeerEndpoint(uint32_t session, uint32_t fifo, uint32_t* endpoint);
+int32_t getFifoLayout(uint32_t fifo, uint32_t* toHost, uint32_t* type, uint32_t* depth);
+int32_t getFifoCounts(uint32_t session, uint32_t fifo, ViDazoSim_FifoCounts* counts);
+int32_t getFifoBuffer(uint32_t session, uint32_t fifo, void** base, uint32_t* bytes);
+int32_t pushFifo(uint32_t session, uint32_t fifo, const void* data, uint32_t count, uint32_t timeout,
+                 uint32_t* remaining);
+int32_t pullFifo(uint32_t session, uint32_t fifo, void* data, uint32_t count, uint32_t timeout, uint32_t* remaining);
+int32_t startGenerator(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t total);
+int32_t stopGenerator(uint32_t session, uint32_t fifo);
+uint64_t generatorValue(uint32_t type, uint64_t seed, uint64_t index);
+int32_t checkGenerated(uint32_t type, uint64_t seed, uint64_t firstIndex, const void* elements, uint32_t count,
+                       uint32_t* mismatch);
+int32_t setLoopback(uint32_t session, uint32_t from, uint32_t to);
+int32_t clearLoopback(uint32_t session, uint32_t from);
+
+}  // namespace vidazosim
+
+#endif  // VIDAZOSIM_TARGET_H
