@@ -1,0 +1,260 @@
+// -----------------------------------------------------------------------------
+// File: fifo/acquire.cpp
+// -----------------------------------------------------------------------------
+//
+// Region acquisition and the two acquire-region exports. The flow of one
+// call: argument checks, FIFO record ensured, cleanup registered and
+// acquireMutex taken under the shared registry locks, cycles of "take the
+// turn, ask the lower library", turn given back, then the region recorded
+// and the reference made under regionMutex. Elements the lower library lent
+// that cannot become a region are handed back in acquisition order, never
+// ahead of an older region the host still holds (that would give the
+// device elements the host is still working on), and never dropped (that
+// would stall the FIFO for good).
+#include "fifo/acquire.h"
+
+#include <cstddef>
+
+#include "ViDazoHx/ViDazoHx.h"
+#include "adapter/hostRuntime.h"
+#include "adapter/status.h"
+#include "fifo/fifoStart.h"
+#include "fifo/fifoState.h"
+#include "fifo/release.h"
+#include "protons/status/stlStatus.h"
+#include "protons/time/monotonicClock.h"
+#include "sessions/registry.h"
+
+// The host reads the data record at fixed offsets; a layout drift would hand
+// it garbage pointers, so pin it down at compile time.
+#if UINTPTR_MAX == 0xFFFFFFFF
+static_assert(offsetof(ViDazoHx_DataRecord, regionEntry) == 0, "data record: regionEntry at 0");
+static_assert(offsetof(ViDazoHx_DataRecord, kind) == 4, "data record: kind at 4");
+static_assert(offsetof(ViDazoHx_DataRecord, elements) == 8, "data record: elements at 8");
+static_assert(offsetof(ViDazoHx_DataRecord, elementCount) == 12, "data record: elementCount at 12");
+static_assert(offsetof(ViDazoHx_DataRecord, elementSize) == 16, "data record: elementSize at 16");
+static_assert(offsetof(ViDazoHx_DataRecord, release) == 52, "data record: release at 52");
+#else
+static_assert(offsetof(ViDazoHx_DataRecord, regionEntry) == 0, "data record: regionEntry at 0");
+static_assert(offsetof(ViDazoHx_DataRecord, kind) == 8, "data record: kind at 8");
+static_assert(offsetof(ViDazoHx_DataRecord, elements) == 16, "data record: elements at 16");
+static_assert(offsetof(ViDazoHx_DataRecord, elementCount) == 24, "data record: elementCount at 24");
+static_assert(offsetof(ViDazoHx_DataRecord, elementSize) == 28, "data record: elementSize at 28");
+static_assert(offsetof(ViDazoHx_DataRecord, release) == 64, "data record: release at 64");
+#endif
+
+namespace {
+
+constexpr uint32_t kInfiniteTimeout = ViDazoHx_InfiniteTimeout;
+constexpr int32_t kRegionRecordKind = 1;
+
+// Everything one acquisition keeps between its steps.
+struct tAcquisition {
+  lower::tFifoDirection direction;
+  uint32_t session;
+  uint32_t fifo;
+  uint32_t elementsRequested;
+  int32_t typeCode;
+  uint32_t timeout;
+  uint32_t* elementsAcquiredOut;
+  uint32_t* elementsRemainingOut;
+  int64_t startNanoseconds;  // the stopwatch
+  uint32_t elementSize = 0;
+  void* elements = nullptr;  // set by the lower library
+  tCleanupFlag cleanupFlag{0};
+  tFifoState* fifoState = nullptr;
+  int32_t status = 0;
+};
+
+bool isInfinite(uint32_t timeout) { return timeout == kInfiniteTimeout; }
+
+enum class tTurn { taken, timedOut, failed };
+
+// takeTurn(): waits for the FIFO's acquireEvent within the remaining wait.
+// The wait's own failure lands in the call's status through the scoped
+// record; the caller then decides what it means.
+tTurn takeTurn(tAcquisition& call) {
+  tKelAutoStatus waitStatus(&call.status);
+  if (call.fifoState->acquireEvent->waitFor(remainingWait(call.timeout, call.startNanoseconds), waitStatus)) {
+    return tTurn::taken;
+  }
+  return waitStatus.code == StatusTimedOut ? tTurn::timedOut : tTurn::failed;
+}
+
+// attemptLower(): one lower-library acquisition with a fresh remaining wait.
+int32_t attemptLower(tAcquisition& call) {
+  return lower::acquireFifoElements(call.direction, call.typeCode, routedSession(call.session), call.fifo,
+                                    &call.elements, call.elementsRequested,
+                                    remainingWait(call.timeout, call.startNanoseconds), call.elementsAcquiredOut,
+                                    call.elementsRemainingOut);
+}
+
+// runCycles(): cycles of "take the turn, ask the lower library" until one
+// ends the acquisition. The cleanup flag is read only at the top of a cycle,
+// so an infinite wait ends within one attempt of the host's cleanup.
+// Caller holds acquireMutex.
+void runCycles(tAcquisition& call) {
+  bool holdsTurn = false;
+  for (;;) {
+    if (call.cleanupFlag.load() != 0) {
+      mergeStatus(&call.status, StatusHostCancelled);
+      return;
+    }
+    if (!holdsTurn) {
+      tTurn turn = takeTurn(call);
+      if (turn == tTurn::timedOut) {
+        if (!isInfinite(call.timeout)) {
+          call.status = StatusAcquireTimedOut;
+          return;
+        }
+        call.status = 0;
+        continue;
+      }
+      if (turn == tTurn::failed) {
+        // A broken condition wait: report it rather than record a region
+        // from a count the lower library never set.
+        mergeStatus(&call.status, StatusUnexpectedFailure);
+        return;
+      }
+    }
+    holdsTurn = false;
+    int32_t lowerStatus = attemptLower(call);
+    mergeStatus(&call.status, lowerStatus);
+    if (lowerStatus == StatusAcquireTimedOut) {
+      // Elements are still out: only a release (which sets the turn) can
+      // make room, so wait for the turn again.
+      call.status = 0;
+      continue;
+    }
+    if (lowerStatus == StatusFifoTimeout && isInfinite(call.timeout)) {
+      call.status = 0;
+      holdsTurn = true;  // nothing went back, the turn is still ours
+      continue;
+    }
+    return;
+  }
+}
+
+// fillDataRecord(): what the host reads from the reference.
+void fillDataRecord(ViDazoHx_DataRecord* record, tRegionEntry* entry, const tAcquisition& call, uint32_t count) {
+  record->regionEntry = entry;
+  record->kind = kRegionRecordKind;
+  record->elements = call.elements;
+  record->elementCount = count;
+  record->elementSize = call.elementSize;
+  record->release = &releaseRegion;
+}
+
+// giveBackUnlent(): the lower library lent `count` elements that did not
+// become a region. They go back at once when no older region of the FIFO is
+// out; otherwise right behind the older ones: the entry stays marked
+// released, or, when no entry could be added, the count rides on the
+// youngest entry. Caller holds regionMutex.
+void giveBackUnlent(tFifoState& state, tRegionEntry* entry, const tAcquisition& call, uint32_t count) {
+  if (entry != nullptr) {
+    entry->released = true;
+    if (state.regions.front() == entry) giveBackReleasedRegions(state);
+    return;
+  }
+  if (state.regions.empty()) {
+    if (count != 0) giveBackElements(call.session, call.fifo, count);
+    return;
+  }
+  state.regions.back()->elementCount += count;
+}
+
+// recordRegion(): appends the entry and makes the host reference, or hands
+// the elements back when either fails. Caller holds acquireMutex; takes
+// regionMutex.
+void recordRegion(tAcquisition& call, uint32_t* referenceOut) {
+  tFifoState& state = *call.fifoState;
+  tMutexHolder regionHold(*state.regionMutex);
+  const uint32_t count = *call.elementsAcquiredOut;
+  tRegionEntry* entry = state.regions.pushBack(tRegionEntry{call.session, call.fifo, count, &state, false});
+  mergeStatus(&call.status, containerCheck(state.regions.allocationFailed()));
+  ViDazoHx_DataRecord* record = nullptr;
+  if (call.status >= 0) mergeStatus(&call.status, hostCreateReference(referenceOut, &record));
+  // A host that claims success without a record gets no region either: the
+  // alternative is writing through a null pointer.
+  if (call.status >= 0 && record == nullptr) mergeStatus(&call.status, StatusUnexpectedFailure);
+  if (call.status >= 0) {
+    fillDataRecord(record, entry, call, count);
+    return;
+  }
+  giveBackUnlent(state, entry, call, count);
+}
+
+}  // namespace
+
+uint32_t remainingWait(uint32_t timeout, int64_t startNanoseconds) {
+  if (timeout == 0) return 0;
+  if (isInfinite(timeout)) return kInfiniteAttemptMs;
+  uint64_t elapsedNs = static_cast<uint64_t>(monotonicNanoseconds() - startNanoseconds);
+  uint32_t elapsedMs = static_cast<uint32_t>(
+      convertDuration(elapsedNs, tDurationUnit::nanoseconds, tDurationUnit::milliseconds));
+  return elapsedMs < timeout ? timeout - elapsedMs : 0;
+}
+
+int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cleanupFlag,
+                               tFifoState** fifoStateOut) {
+  tSharedHolder registryHold(registryLock);
+  tSessionState* sessionState = lookupSession(session);
+  if (sessionState == nullptr) return StatusSessionNotFound;
+  tSharedHolder sessionHold(*sessionState->sessionLock);
+  tFifoState* fifoState = sessionState->fifoStates.find(fifo);
+  if (fifoState == nullptr) return StatusSessionNotFound;
+  cleanupFlag->store(0);
+  int32_t registered =
+      hostSetCleanupProc(&setCleanupFlag, reinterpret_cast<uintptr_t>(cleanupFlag), kCleanupAcquisitionMode);
+  if (registered != 0) return registered;
+  fifoState->acquireMutex->lock();
+  *fifoStateOut = fifoState;
+  return 0;
+}  // sessionLock, then registryLock, released here
+
+int32_t setCleanupFlag(uintptr_t flagAddress) {
+  reinterpret_cast<tCleanupFlag*>(flagAddress)->store(1);
+  return 0;
+}
+
+int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
+                      uint32_t elementsRequested, int32_t typeCode, uint32_t timeout,
+                      uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
+  tAcquisition call{direction,   session,     fifo, elementsRequested, typeCode, timeout, elementsAcquiredOut,
+                    elementsRemainingOut, monotonicNanoseconds()};
+  if (referenceOut == nullptr) return StatusInvalidParameter;
+  *referenceOut = 0;
+  call.elementSize = elementSizeOf(typeCode);
+  if (call.elementSize == 0 || elementsAcquiredOut == nullptr) return StatusInvalidParameter;
+
+  int32_t ensured = getOrCreateFifoState(session, fifo);
+  if (ensured < 0) return ensured;
+  call.status = ensured;
+  if (mergeStatus(&call.status, lockFifoForAcquisition(session, fifo, &call.cleanupFlag, &call.fifoState)) < 0) {
+    return call.status;
+  }
+
+  runCycles(call);
+  call.fifoState->acquireEvent->set();  // give the turn back
+  hostSetCleanupProc(nullptr, 0, kCleanupAcquisitionMode);
+
+  if (elementsRequested != 0 && call.status >= 0) recordRegion(call, referenceOut);
+  call.fifoState->acquireMutex->unlock();
+  return call.status;
+}
+
+extern "C" VIDAZOHX_API int32_t ViDazoHx_AcquireFifoReadRegionScalar(
+    uint32_t session, uint32_t fifo, uint32_t* referenceOut, uint32_t elementsRequested, int32_t typeCode,
+    int32_t /*ignored*/, uint32_t timeout, uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
+  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
+  return acquireRegion(lower::tFifoDirection::read, session, fifo, referenceOut, elementsRequested, typeCode,
+                       timeout, elementsAcquiredOut, elementsRemainingOut);
+}
+
+extern "C" VIDAZOHX_API int32_t ViDazoHx_AcquireFifoWriteRegionScalar(
+    uint32_t session, uint32_t fifo, uint32_t* referenceOut, uint32_t elementsRequested, int32_t typeCode,
+    int32_t /*ignored*/, uint32_t timeout, uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
+  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
+  return acquireRegion(lower::tFifoDirection::write, session, fifo, referenceOut, elementsRequested, typeCode,
+                       timeout, elementsAcquiredOut, elementsRemainingOut);
+}
