@@ -1,0 +1,86 @@
+# Installation layout, in three components:
+#
+#   library      lib/libViDazoHx.so.inherit and the libViDazoHx.so name the
+#                host loads the library by;
+#   development  the public header, the CMake package (find_package(ViDazoHx)
+#                gives ViDazoHx::ViDazoHx) and vidazohx.pc;
+#   sim          the stand-ins for the lower library, the resource broker and
+#                the host runtime, with their headers, their CMake package
+#                (find_package(ViDazoSim)) and pkg-config files. They are a
+#                product of their own, for developing hosts without a target.
+#
+# Nothing installed carries an RPATH/RUNPATH: the library must find the lower
+# library through the loader's search path, as on a deployed target.
+
+include(CMakePackageConfigHelpers)
+
+set(VIDAZOHX_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ViDazoHx)
+set(VIDAZOSIM_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ViDazoSim)
+set(VIDAZOHX_PKGCONFIG_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# ---- the library ----------------------------------------------------------
+
+# The host runtime opens "libViDazoHx.so" and the library opens "libViDazo.so"
+# by those names at run time, so the unversioned names belong to the runtime
+# component, not to the development files.
+install(TARGETS ViDazoHx EXPORT ViDazoHxTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+          NAMELINK_COMPONENT library)
+install(FILES ${PROJECT_SOURCE_DIR}/include/ViDazoHx/ViDazoHx.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ViDazoHx COMPONENT development)
+
+install(EXPORT ViDazoHxTargets NAMESPACE ViDazoHx::
+  DESTINATION ${VIDAZOHX_CMAKE_INSTALL_DIR} COMPONENT development)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ViDazoHxConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfig.cmake
+  INSTALL_DESTINATION ${VIDAZOHX_CMAKE_INSTALL_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfig.cmake
+  ${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfigVersion.cmake
+  DESTINATION ${VIDAZOHX_CMAKE_INSTALL_DIR} COMPONENT development)
+
+# ---- the stand-ins ----------------------------------------------------------
+
+# Exported as ViDazoSim::ViDazo, ViDazoSim::VoKelSrv, ViDazoSim::HostRuntime.
+set_target_properties(ViDazoSim PROPERTIES EXPORT_NAME ViDazo)
+set_target_properties(VoKelSrvSim PROPERTIES EXPORT_NAME VoKelSrv)
+set_target_properties(HostRuntimeSim PROPERTIES EXPORT_NAME HostRuntime)
+install(TARGETS ViDazoSim VoKelSrvSim HostRuntimeSim EXPORT ViDazoSimTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim NAMELINK_COMPONENT sim
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/include/
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim
+  FILES_MATCHING PATTERN "*.h")
+
+install(EXPORT ViDazoSimTargets NAMESPACE ViDazoSim::
+  DESTINATION ${VIDAZOSIM_CMAKE_INSTALL_DIR} COMPONENT sim)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ViDazoSimConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfig.cmake
+  INSTALL_DESTINATION ${VIDAZOSIM_CMAKE_INSTALL_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfig.cmake
+  ${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfigVersion.cmake
+  DESTINATION ${VIDAZOSIM_CMAKE_INSTALL_DIR} COMPONENT sim)
+
+# ---- pkg-config -------------------------------------------------------------
+
+# The .pc files locate the prefix from their own place (${pcfiledir}), so the
+# same files serve `cmake --install --prefix <anywhere>` and the packages.
+file(RELATIVE_PATH VIDAZOHX_PC_PREFIX_FROM_PCFILEDIR
+  /root/${VIDAZOHX_PKGCONFIG_INSTALL_DIR} /root)
+string(REGEX REPLACE "/$" "" VIDAZOHX_PC_PREFIX_FROM_PCFILEDIR "${VIDAZOHX_PC_PREFIX_FROM_PCFILEDIR}")
+foreach(pc vidazohx vidazosim vokelsrvsim hostruntimesim)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/pkgconfig/${pc}.pc.in
+    ${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)
+endforeach()
+install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/vidazohx.pc
+  DESTINATION ${VIDAZOHX_PKGCONFIG_INSTALL_DIR} COMPONENT development)
+install(FILES
+  ${PROJECT_BINARY_DIR}/pkgconfig/vidazosim.pc
+  ${PROJECT_BINARY_DIR}/pkgconfig/vokelsrvsim.pc
+  ${PROJECT_BINARY_DIR}/pkgconfig/hostruntimesim.pc
+  DESTINATION ${VIDAZOHX_PKGCONFIG_INSTALL_DIR} COMPONENT sim)

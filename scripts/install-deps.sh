@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, test and package libViDazoHx,
+# natively and for armhf under qemu. Only packages that are missing are
+# installed, so a second run is quick and touches nothing.
+#
+#   scripts/install-deps.sh            everything
+#   scripts/install-deps.sh --native   without the armhf cross tools
+set -euo pipefail
+
+packages=(
+  build-essential g++ cmake ninja-build binutils pkgconf file
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+)
+if [[ "${1:-}" != "--native" ]]; then
+  packages+=(crossbuild-essential-armhf qemu-user)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

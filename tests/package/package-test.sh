@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Installs libViDazoHx and the stand-ins from a build tree, the way a user
+# gets them, and builds and runs host programs against the result:
+#
+#   --mode install  `cmake --install` of each component into a fresh prefix
+#   --mode deb      the .deb packages from CPack, unpacked into a fresh root
+#
+# Then checks the layout (names, soname links, no RPATH/RUNPATH, components
+# disjoint), builds consumer/ through find_package and host.c through
+# pkg-config, and runs them against the installed stand-ins with
+# LD_LIBRARY_PATH=<prefix>/lib, under the emulator given after `--` when the
+# build is a cross build.
+#
+# package-test.sh --mode install|deb --build-dir DIR --work-dir DIR --cc CC
+#                 [--toolchain-file FILE] [--deb-arch ARCH] [-- EMULATOR...]
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+mode= build= work= cc= toolchain= deb_arch=
+emulator=()
+while (($#)); do
+  case $1 in
+    --mode) mode=$2; shift 2 ;;
+    --build-dir) build=$2; shift 2 ;;
+    --work-dir) work=$2; shift 2 ;;
+    --cc) cc=$2; shift 2 ;;
+    --toolchain-file) toolchain=$2; shift 2 ;;
+    --deb-arch) deb_arch=$2; shift 2 ;;
+    --) shift; emulator=("$@"); break ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+  esac
+done
+[[ -n $mode && -n $build && -n $work && -n $cc ]] || { echo "missing arguments" >&2; exit 2; }
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+step() { echo; echo "--- $*"; }
+
+rm -rf "$work"
+mkdir -p "$work"
+
+# Lists the files and links under a directory, relative to it, sorted.
+tree_of() { (cd "$1" && find . -mindepth 1 \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort); }
+
+# ---- lay the installation out -------------------------------------------
+
+if [[ $mode == install ]]; then
+  prefix=$work/prefix
+  for component in library development sim; do
+    step "install component $component"
+    cmake --install "$build" --prefix "$work/only-$component" --component "$component" >/dev/null
+    cmake --install "$build" --prefix "$prefix" --component "$component"
+  done
+
+  step "the library component holds the library and nothing else"
+  expected=$'lib/libViDazoHx.so\nlib/libViDazoHx.so.inherit'
+  got=$(tree_of "$work/only-library")
+  [[ $got == "$expected" ]] || fail "library component holds:"$'\n'"$got"
+
+  step "components do not overlap"
+  dups=$(for c in library development sim; do tree_of "$work/only-$c"; done | sort | uniq -d)
+  [[ -z $dups ]] || fail "files in more than one component:"$'\n'"$dups"
+elif [[ $mode == deb ]]; then
+  step "build the .deb packages"
+  (cd "$build" && cpack -G DEB -B "$work/debs" >"$work/cpack.log") || { cat "$work/cpack.log"; exit 1; }
+  root=$work/root
+  prefix=$root/usr
+  declare -A want_section=([libvidazohx]=libs [libvidazohx-dev]=libdevel [vidazohx-sim]=devel)
+  for package in libvidazohx libvidazohx-dev vidazohx-sim; do
+    debs=("$work/debs/${package}_"*.deb)
+    if [[ ! -f ${debs[0]} ]]; then
+      fail "no package $package in: $(ls "$work/debs")"
+      continue
+    fi
+    deb=${debs[0]}
+    step "$(basename "$deb")"
+    dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+    [[ $(dpkg-deb -f "$deb" Package) == "$package" ]] || fail "$deb: wrong Package field"
+    [[ -z $deb_arch || $(dpkg-deb -f "$deb" Architecture) == "$deb_arch" ]] ||
+      fail "$deb: architecture $(dpkg-deb -f "$deb" Architecture), want $deb_arch"
+    [[ $(dpkg-deb -f "$deb" Section) == "${want_section[$package]}" ]] || fail "$deb: wrong Section"
+    dpkg-deb -x "$deb" "$root"
+  done
+  [[ $(dpkg-deb -f "$work/debs/"libvidazohx-dev_*.deb Depends) == libvidazohx* ]] ||
+    fail "libvidazohx-dev does not depend on libvidazohx"
+  [[ -z $(dpkg-deb -c "$work/debs/"libvidazohx_*.deb | grep -E '\.h$|\.pc$|\.cmake$') ]] ||
+    fail "development files in the runtime package"
+else
+  echo "unknown mode $mode" >&2
+  exit 2
+fi
+
+lib=$prefix/lib
+
+step "layout under $prefix"
+tree_of "$prefix"
+for f in lib/libViDazoHx.so.inherit include/ViDazoHx/ViDazoHx.h \
+         lib/cmake/ViDazoHx/ViDazoHxConfig.cmake lib/cmake/ViDazoHx/ViDazoHxConfigVersion.cmake \
+         lib/pkgconfig/vidazohx.pc \
+         lib/libViDazo.so.inherit lib/libVoKelSrv.so.13 lib/libHostRuntimeSim.so \
+         lib/cmake/ViDazoSim/ViDazoSimConfig.cmake \
+         lib/pkgconfig/vidazosim.pc lib/pkgconfig/vokelsrvsim.pc lib/pkgconfig/hostruntimesim.pc; do
+  [[ -f $prefix/$f ]] || fail "missing $f"
+done
+# The host opens libViDazoHx.so and the library opens libViDazo.so by these
+# names, so the links must resolve to the versioned files.
+for link in libViDazoHx.so:libViDazoHx.so.inherit libViDazo.so:libViDazo.so.inherit \
+            libVoKelSrv.so:libVoKelSrv.so.13; do
+  [[ -L $lib/${link%%:*} && $(readlink "$lib/${link%%:*}") == "${link#*:}" ]] ||
+    fail "$lib/${link%%:*} is not a link to ${link#*:}"
+done
+# Every header of the stand-ins is installed.
+for h in $(cd "$here/../../sim/include" && find . -name '*.h' | sed 's|^\./||'); do
+  [[ -f $prefix/include/$h ]] || fail "stand-in header $h not installed"
+done
+
+step "dynamic sections"
+for so in "$lib"/*.so*; do
+  [[ -L $so ]] && continue
+  dyn=$(readelf -d "$so")
+  if grep -qE '\((RPATH|RUNPATH)\)' <<<"$dyn"; then
+    fail "$(basename "$so") carries a search path: $(grep -E 'RPATH|RUNPATH' <<<"$dyn")"
+  fi
+done
+soname=$(readelf -d "$lib/libViDazoHx.so.inherit" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+[[ $soname == libViDazoHx.so.inherit ]] || fail "SONAME is '$soname'"
+echo "SONAME $soname"
+
+run() {
+  echo "\$ $*"
+  LD_LIBRARY_PATH=$lib "${emulator[@]}" "$@" || fail "$(basename "$1") exited with $?"
+}
+
+step "host programs built through find_package"
+cmake_args=(-S "$here/consumer" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release)
+if [[ -n $toolchain ]]; then
+  # The toolchain confines package search to the cross sysroot; point at the
+  # installed packages directly.
+  cmake_args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain"
+               -DViDazoHx_DIR="$lib/cmake/ViDazoHx" -DViDazoSim_DIR="$lib/cmake/ViDazoSim")
+else
+  cmake_args+=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_COMPILER="$cc")
+fi
+if cmake "${cmake_args[@]}" >"$work/consumer-configure.log" 2>&1 &&
+   cmake --build "$work/consumer" >"$work/consumer-build.log" 2>&1; then
+  run "$work/consumer/host-sim"
+  run "$work/consumer/host-own-runtime"
+else
+  cat "$work/consumer-configure.log" "$work/consumer-build.log" 2>/dev/null
+  fail "consumer did not build through find_package"
+fi
+
+step "host program built through pkg-config"
+export PKG_CONFIG_LIBDIR=$lib/pkgconfig PKG_CONFIG_PATH=
+pkg-config --validate vidazohx vidazosim vokelsrvsim hostruntimesim || fail "invalid .pc file"
+[[ $(pkg-config --modversion vidazohx) == "$(sed -n 's/^Version: //p' "$lib/pkgconfig/vidazohx.pc")" ]]
+flags=$(pkg-config --cflags --libs vidazohx hostruntimesim) || fail "pkg-config failed"
+echo "pkg-config: $flags"
+# shellcheck disable=SC2086 # flags are words
+if "$cc" -std=c99 -Wall -Wextra -Werror -pedantic "$here/consumer/host.c" $flags -o "$work/host-pc" \
+     -Wl,-rpath-link,"$lib"; then
+  run "$work/host-pc"
+else
+  fail "host.c did not build through pkg-config"
+fi
+
+echo
+if ((failures)); then
+  echo "package test ($mode): $failures failure(s)"
+  exit 1
+fi
+echo "package test ($mode): passed"
