@@ -182,7 +182,10 @@ VIDAZOHX_API int32_t ViDazoHx_WriteArray32(uint32_t session, uint32_t offset, Vi
 VIDAZOHX_API int32_t ViDazoHx_ReserveIrqContext(uint32_t session, ViDazoHx_IrqContext* context);
 /** Announces one IRQ context fewer. Returns 0. */
 VIDAZOHX_API int32_t ViDazoHx_UnreserveIrqContext(uint32_t session, ViDazoHx_IrqContext* context);
-/** Waits for an IRQ of `irqMask`. Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
+/** Waits for an IRQ of `irqMask`; the lower library receives the context
+ *  value `context` points at. Returns: the lower status;
+ *  StatusSessionNotSupported; StatusInvalidParameter (absent `context`);
+ *  StatusLibraryNotOpen. */
 VIDAZOHX_API int32_t ViDazoHx_WaitOnIrqs(uint32_t session, ViDazoHx_IrqContext* context, uint32_t irqMask,
                                          uint32_t timeout, uint32_t* irqsAsserted, uint8_t* timedOut);
 /** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
@@ -193,7 +196,10 @@ VIDAZOHX_API int32_t ViDazoHx_AcknowledgeIrqs(uint32_t session, uint32_t irqs);
  * ==================================================================== */
 /** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
 VIDAZOHX_API int32_t ViDazoHx_ConfigureFifo(uint32_t session, uint32_t fifo, uint32_t depth);
-/** Returns also StatusInvalidParameter (absent actualDepth). */
+/** Writes the depth the lower library chose to `actualDepth` (0 when the
+ *  lower library wrote none). Returns: the lower status;
+ *  StatusSessionNotSupported (checked first); StatusInvalidParameter (absent
+ *  actualDepth); StatusLibraryNotOpen. */
 VIDAZOHX_API int32_t ViDazoHx_ConfigureFifo2(uint32_t session, uint32_t fifo, uint32_t requestedDepth,
                                              uint32_t* actualDepth);
 /** Starts a FIFO of a session opened through this library. Returns: the lower
@@ -203,12 +209,20 @@ VIDAZOHX_API int32_t ViDazoHx_StartFifo(uint32_t session, uint32_t fifo);
 /** Returns: the lower status; StatusSessionNotSupported; StatusLibraryNotOpen. */
 VIDAZOHX_API int32_t ViDazoHx_StopFifo(uint32_t session, uint32_t fifo);
 /** Resizes the host array to `count` elements of `typeCode` and reads into it
- *  in place. Returns also StatusInvalidParameter (type code, absent handle)
- *  and the converted resize failure. `ignored` is not used; `remaining` may be null. */
+ *  in place; the count is set to 0 on error and kept on a warning. Returns:
+ *  the lower status; StatusSessionNotSupported (array untouched);
+ *  StatusInvalidParameter (type code outside 1 to 8, absent handle or block);
+ *  the converted resize failure (StatusMemoryFull, StatusHostCancelled,
+ *  StatusUnexpectedFailure); StatusLibraryNotOpen. `ignored` is not used;
+ *  `remaining`, when present, is written on every path past the session and
+ *  handle checks (0 when the lower library was not called). */
 VIDAZOHX_API int32_t ViDazoHx_ReadFifoScalar(uint32_t session, uint32_t fifo, uint32_t count, int32_t typeCode,
                                              int32_t ignored, uint32_t timeout, ViDazoHx_ArrayHandle array,
                                              uint32_t* remaining);
-/** Writes the host array's elements. Returns also StatusInvalidParameter. */
+/** Writes the host array's elements, as many as its count says. Returns:
+ *  the lower status; StatusSessionNotSupported; StatusInvalidParameter (type
+ *  code outside 1 to 8, absent handle or block); StatusLibraryNotOpen.
+ *  `remaining` as for ViDazoHx_ReadFifoScalar. */
 VIDAZOHX_API int32_t ViDazoHx_WriteFifoScalar(uint32_t session, uint32_t fifo, ViDazoHx_ArrayHandle array,
                                               int32_t typeCode, int32_t ignored, uint32_t timeout,
                                               uint32_t* remaining);
