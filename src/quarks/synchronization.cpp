@@ -215,15 +215,14 @@ tSharedExclusiveLock::tSharedExclusiveLock(tStatus& status)
 // exclusiveMutex.
 tSharedExclusiveLock::~tSharedExclusiveLock() = default;
 
-// tSharedExclusiveLock::acquireShared()
-// Fast path: one atomic increment and one load. Blocks only while an
-// exclusive acquirer is in or draining.
-void tSharedExclusiveLock::acquireShared() {
-  for (;;) {
-    userCount.fetch_add(1, std::memory_order_seq_cst);
-    if (exclusiveActive.load(std::memory_order_seq_cst) == 0) return;
+// tSharedExclusiveLock::acquireSharedAfterBackOff()
+// Blocks. Entered with the caller's count in and exclusiveActive seen set;
+// returns once an increment is followed by a clear exclusiveActive.
+void tSharedExclusiveLock::acquireSharedAfterBackOff() {
+  do {
     waitForExclusiveEnd();
-  }
+    userCount.fetch_add(1, std::memory_order_seq_cst);
+  } while (exclusiveActive.load(std::memory_order_seq_cst) != 0);
 }
 
 // tSharedExclusiveLock::waitForExclusiveEnd()
@@ -235,13 +234,6 @@ void tSharedExclusiveLock::waitForExclusiveEnd() {
   if (userCount.fetch_sub(1, std::memory_order_seq_cst) - 1 == 0) drainedEvent.set();
   drainMutex.unlock();
   gateEvent.wait();
-}
-
-// tSharedExclusiveLock::releaseShared()
-// Fast path: one atomic decrement. Only the holder that completes a drain
-// goes further.
-void tSharedExclusiveLock::releaseShared() {
-  if (userCount.fetch_sub(1, std::memory_order_seq_cst) - 1 == 0) signalDrainIfStillDrained();
 }
 
 // tSharedExclusiveLock::signalDrainIfStillDrained()

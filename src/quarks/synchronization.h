@@ -143,6 +143,8 @@ class tSharedExclusiveLock {
   tSharedExclusiveLock(const tSharedExclusiveLock&) = delete;
   tSharedExclusiveLock& operator=(const tSharedExclusiveLock&) = delete;
 
+  // The shared fast paths are inline (defined below): with the call gone
+  // they cost what the atomic pair itself costs.
   void acquireShared();
   void releaseShared();
   void acquireExclusive();
@@ -150,6 +152,10 @@ class tSharedExclusiveLock {
 
  private:
   friend class tSharedExclusiveLockTestPeer;
+
+  // Slow path of acquireShared(): backs off and retries until the caller
+  // holds the lock shared.
+  void acquireSharedAfterBackOff();
 
   // Back-off of acquireShared(): takes the caller's count back and blocks on
   // gateEvent until the exclusive holder releases.
@@ -165,6 +171,22 @@ class tSharedExclusiveLock {
   std::atomic<int32_t> userCount;        // 1 + shared counts, - 1 during exclusive tenure
   std::atomic<int32_t> exclusiveActive;  // nonzero while an exclusive acquirer is in or draining
 };
+
+// tSharedExclusiveLock::acquireShared()
+// Fast path: one atomic increment and one load; blocks only while an
+// exclusive acquirer is in or draining.
+inline void tSharedExclusiveLock::acquireShared() {
+  userCount.fetch_add(1, std::memory_order_seq_cst);
+  if (exclusiveActive.load(std::memory_order_seq_cst) == 0) return;
+  acquireSharedAfterBackOff();
+}
+
+// tSharedExclusiveLock::releaseShared()
+// Fast path: one atomic decrement. Only the holder that completes a drain
+// goes further, and then takes drainMutex briefly.
+inline void tSharedExclusiveLock::releaseShared() {
+  if (userCount.fetch_sub(1, std::memory_order_seq_cst) - 1 == 0) signalDrainIfStillDrained();
+}
 
 // Scoped holders, so that every early return releases what it took.
 class tMutexHolder {

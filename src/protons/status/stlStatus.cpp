@@ -36,12 +36,11 @@ void copyNulFilled(char* destination, size_t capacity, const char* source) {
 // Long file names keep both ends: the head says which tree, the tail says
 // which file, and the middle is what can best be spared.
 void storeFileName(char* destination, const char* source) {
-  size_t length = strnlen(source, kFileCapacity);
+  const size_t length = std::strlen(source);
   if (length < kFileCapacity) {
     copyNulFilled(destination, kFileCapacity, source);
     return;
   }
-  length = std::strlen(source);
   std::memcpy(destination, source, kFileKeptHead);
   std::memcpy(destination + kFileKeptHead, "..", 2);
   std::memcpy(destination + kFileKeptHead + 2, source + length - kFileKeptTail, kFileKeptTail);
