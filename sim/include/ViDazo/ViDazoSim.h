@@ -27,6 +27,17 @@
  *   leaves its resource sessions open; each is closed by its own close.
  *   Run, Abort, Reset and Download move the target state (ViDazoSim_TargetState)
  *   and change nothing else: registers, IRQs and FIFO contents stay.
+ *   Closing a session (or ViDazoSim_Reset) frees its FIFO buffers: element
+ *   pointers lent from it are no longer valid afterwards.
+ *
+ * Bitfile contents and peer-to-peer endpoints
+ *   ViDazoDll_GetBitfileContents hands out the text
+ *     "ViDazoSim bitfile\nbitfile=<bitfile>\nsignature=<signature>\nresource=<resource>\n"
+ *   built from the open's arguments (empty bitfile and signature for a
+ *   resource session); the length excludes the terminating NUL, and the text
+ *   stays valid until the session is closed.
+ *   ViDazoDll_GetPeerToPeerFifoEndpoint answers ((resourceIndex + 1) << 8) | fifo,
+ *   with the session's index in the broker's resource table.
  *
  * Registers
  *   Each session has a register space of ViDazoSim_RegisterSpaceBytes (65536)
