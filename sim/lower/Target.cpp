@@ -204,7 +204,8 @@ int32_t openSession(const char* bitfile, const char* signature, const char* reso
 int32_t openResourceSession(uint32_t parent, const char* resource, uint32_t attribute, uint32_t* session) {
   if (resource == nullptr || session == nullptr) return ViDazoSim_StatusInvalidParameter;
   SessionPtr parentSession;
-  if (parent != 0) {
+  // Callers route the parent with bit 0x4000, so "no parent" may arrive as 0x4000.
+  if (keyOf(parent) != 0) {
     parentSession = findSession(parent);
     if (!parentSession) return ViDazoSim_StatusInvalidSession;
   }

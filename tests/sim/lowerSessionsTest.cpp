@@ -98,10 +98,13 @@ TEST_F(LowerSessionsTest, ResourceSessionsOpenUnderAnOpenParent) {
   EXPECT_EQ(info.parent, session);
   EXPECT_EQ(info.resourceIndex, 1u);
 
+  for (uint32_t none : {0u, kRoutingBit}) {  // "no parent", with and without the routing bit
+    uint32_t orphan = 0;
+    ASSERT_EQ(ViDazoDll_OpenResource(none, "sim0", 0, &orphan), 0);
+    ASSERT_EQ(ViDazoSim_GetSessionInfo(orphan, &info), 0);
+    EXPECT_EQ(info.parent, 0u);
+  }
   uint32_t orphan = 0;
-  ASSERT_EQ(ViDazoDll_OpenResource(0, "sim0", 0, &orphan), 0);
-  ASSERT_EQ(ViDazoSim_GetSessionInfo(orphan, &info), 0);
-  EXPECT_EQ(info.parent, 0u);
   EXPECT_EQ(ViDazoDll_OpenResource(0x777, "sim0", 0, &orphan), ViDazoSim_StatusInvalidSession);
 
   // Closing the parent leaves its resource session to its own close.

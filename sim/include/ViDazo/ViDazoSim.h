@@ -22,7 +22,8 @@
  *   choice instead. Bit 0x4000 is ignored when a session is looked up, so every
  *   function finds the same session with or without it.
  *   ViDazoDll_OpenResource(parent, resource, attribute, &session) opens a
- *   resource session under an open parent (0: none). A resource session is a
+ *   resource session under an open parent (0 or 0x4000: none; `resource`
+ *   must be in the broker's table as for an open). A resource session is a
  *   target of its own: its own registers, IRQs and FIFOs. Closing a parent
  *   leaves its resource sessions open; each is closed by its own close.
  *   Run, Abort, Reset and Download move the target state (ViDazoSim_TargetState)
