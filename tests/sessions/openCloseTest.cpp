@@ -1,0 +1,436 @@
+// openCloseTest.cpp: opening and closing sessions against the simulated
+// lower library and host runtime, including closes put off while regions
+// are lent out and the closing of nested resource sessions.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "HostRuntime/HostRuntimeSim.h"
+#include "ViDazo/ViDazoSim.h"
+#include "ViDazoHx/ViDazoHx.h"
+#include "adapter/forwarding.h"
+#include "protons/status/statusCodes.h"
+#include "sessionTestSupport.h"
+#include "sessions/close.h"
+#include "sessions/registry.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace sessiontest {
+namespace {
+
+constexpr int32_t kLowerFailure = -63013;
+constexpr int32_t kLowerWarning = 7;
+
+// The (session, attribute) pairs of every lower close, in order.
+std::vector<std::pair<uint64_t, uint64_t>> lowerCloses() {
+  std::vector<std::pair<uint64_t, uint64_t>> closes;
+  for (const LowerCall& call : journalOf("ViDazoDll_Close")) closes.emplace_back(call.arguments[0], call.arguments[1]);
+  return closes;
+}
+std::pair<uint64_t, uint64_t> closed(uint32_t session, uint32_t attribute) { return {session, attribute}; }
+
+// ---- opening ---------------------------------------------------------------
+
+class OpenTest : public SessionTest {
+ protected:
+  int32_t openInto(uint32_t* session) { return ViDazoHx_Open("bitfile", "signature", "sim0", 0, session); }
+};
+
+TEST_F(OpenTest, OpensRegistersForCleanupAndRecordsWithoutReservations) {
+  uint32_t session = 0;
+  ASSERT_EQ(0, openInto(&session));
+
+  EXPECT_THAT(journalNames(), ElementsAre("ViDazoDll_Open"));
+  EXPECT_TRUE(cleanupRegistered(session));
+  EXPECT_EQ(1u, cleanupCallCount());
+  EXPECT_TRUE(isRegistered(session));
+  EXPECT_EQ(0u, parentOf(session));
+}
+
+TEST_F(OpenTest, ReservesOneIrqContextPerAnnouncedUnitWithANullContext) {
+  addReservedIrqContexts(3);
+  uint32_t session = 0;
+  ASSERT_EQ(0, openInto(&session));
+
+  const std::vector<LowerCall> reservations = journalOf("ViDazoDll_ReserveIrqContext");
+  ASSERT_EQ(3u, reservations.size());
+  for (const LowerCall& call : reservations) EXPECT_THAT(call.arguments, ElementsAre(session, 0u));
+  ViDazoSim_SessionInfo info{};
+  ASSERT_EQ(0, ViDazoSim_GetSessionInfo(session, &info));
+  EXPECT_EQ(3u, info.irqContexts);
+}
+
+TEST_F(OpenTest, ANegativeReservationCountReservesNothing) {
+  addReservedIrqContexts(-2);
+  uint32_t session = 0;
+  ASSERT_EQ(0, openInto(&session));
+  EXPECT_THAT(journalNames(), ElementsAre("ViDazoDll_Open"));
+  EXPECT_TRUE(isRegistered(session));
+}
+
+TEST_F(OpenTest, AFailedReservationSkipsTheRestRegistersCleanupAndClosesAgain) {
+  addReservedIrqContexts(3);
+  ViDazoSim_InjectStatus("ViDazoDll_ReserveIrqContext", kLowerFailure, 3);
+  uint32_t session = 0;
+  EXPECT_EQ(kLowerFailure, openInto(&session));
+
+  EXPECT_THAT(journalNames(), ElementsAre("ViDazoDll_Open", "ViDazoDll_ReserveIrqContext", "ViDazoDll_Close"));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 1)));
+  EXPECT_EQ(2u, cleanupCallCount()) << "registered, then withdrawn by the undo close";
+  EXPECT_FALSE(cleanupRegistered(session));
+  EXPECT_FALSE(isRegistered(session));
+}
+
+TEST_F(OpenTest, AWarningOfTheLowerOpenIsReturnedWhenEverythingElseSucceeds) {
+  ViDazoSim_InjectStatus("ViDazoDll_Open", kLowerWarning, 1);
+  uint32_t session = 0;
+  EXPECT_EQ(kLowerWarning, openInto(&session));
+  EXPECT_TRUE(isRegistered(session));
+  EXPECT_TRUE(cleanupRegistered(session));
+}
+
+TEST_F(OpenTest, AFailedLowerOpenIsReturnedWithNothingElseCalled) {
+  ViDazoSim_InjectStatus("ViDazoDll_Open", kLowerFailure, 1);
+  uint32_t session = 0;
+  EXPECT_EQ(kLowerFailure, openInto(&session));
+  EXPECT_THAT(journalNames(), ElementsAre("ViDazoDll_Open"));
+  EXPECT_EQ(0u, cleanupCallCount());
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+}
+
+TEST_F(OpenTest, ARefusedCleanupRegistrationIsAnUnexpectedFailureAndUndoesTheOpen) {
+  for (int32_t hostResult : {2, 41, 1}) {
+    SCOPED_TRACE(hostResult);
+    ViDazoSim_ClearJournal();
+    HostRuntimeSim_InjectResult("RTSetCleanupProc", 1, hostResult);
+    uint32_t session = 0;
+    EXPECT_EQ(StatusUnexpectedFailure, openInto(&session));
+    EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 1)));
+    EXPECT_FALSE(isRegistered(session));
+  }
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+}
+
+TEST_F(OpenTest, AnEarlierReservationErrorOutranksARefusedRegistration) {
+  addReservedIrqContexts(1);
+  ViDazoSim_InjectStatus("ViDazoDll_ReserveIrqContext", kLowerFailure, 1);
+  HostRuntimeSim_InjectResult("RTSetCleanupProc", 1, 2);
+  uint32_t session = 0;
+  EXPECT_EQ(kLowerFailure, openInto(&session));
+  EXPECT_EQ(1u, lowerCloses().size());
+}
+
+TEST_F(OpenTest, AFailureRecordedAtLoadFailsEveryOpenBeforeAnythingIsCalled) {
+  const tStatus saved = registryLoadStatus;
+  registryLoadStatus.offerCode(StatusUnexpectedFailure, kComponentName, kFileSynchronization, 657);
+  uint32_t session = 0;
+  const int32_t status = openInto(&session);
+  registryLoadStatus = saved;
+
+  EXPECT_EQ(StatusUnexpectedFailure, status);
+  EXPECT_THAT(journal(), IsEmpty());
+  EXPECT_EQ(0u, cleanupCallCount());
+}
+
+TEST_F(OpenTest, AnAbsentSessionOutputOpensNothing) {
+  EXPECT_EQ(StatusInvalidParameter, openInto(nullptr));
+  EXPECT_EQ(StatusInvalidParameter, ViDazoHx_OpenResource(0, "sim1", 0, nullptr));
+  EXPECT_THAT(journal(), IsEmpty());
+}
+
+TEST_F(OpenTest, OpenResourceRefusesAnUnsupportedParentAndPassesWarningsOn) {
+  uint32_t session = 0;
+  EXPECT_EQ(StatusSessionNotSupported, ViDazoHx_OpenResource(0x2000u, "sim1", 0, &session));
+  EXPECT_THAT(journal(), IsEmpty());
+
+  const uint32_t parent = open();
+  ViDazoSim_InjectStatus("ViDazoDll_OpenResource", kLowerWarning, 1);
+  EXPECT_EQ(kLowerWarning, ViDazoHx_OpenResource(parent, "sim1", 0, &session));
+  EXPECT_THAT(childrenOf(parent), ElementsAre(session));
+}
+
+TEST_F(OpenTest, AFailedResourceOpenIsReturnedWithNothingRecorded) {
+  const uint32_t parent = open();
+  ViDazoSim_InjectStatus("ViDazoDll_OpenResource", kLowerFailure, 1);
+  uint32_t session = 0;
+  EXPECT_EQ(kLowerFailure, ViDazoHx_OpenResource(parent, "sim1", 0, &session));
+  EXPECT_THAT(childrenOf(parent), IsEmpty());
+  EXPECT_THAT(lowerCloses(), IsEmpty());
+}
+
+// ---- closing ---------------------------------------------------------------
+
+class CloseTest : public SessionTest {};
+
+TEST_F(CloseTest, AnUnsupportedSessionValueIsRefusedBeforeAnything) {
+  const uint32_t session = open();
+  clearJournal();
+  EXPECT_EQ(StatusSessionNotSupported, ViDazoHx_Close(session | 0x2000u, 0));
+  EXPECT_THAT(journal(), IsEmpty());
+  EXPECT_EQ(1u, cleanupCallCount());
+  EXPECT_TRUE(isRegistered(session));
+}
+
+TEST_F(CloseTest, AnIdleSessionIsUnregisteredWithdrawnAndClosedWithTheCallersAttribute) {
+  const uint32_t session = open();
+  ASSERT_EQ(0, ViDazoHx_StartFifo(session, 0));
+  clearJournal();
+
+  EXPECT_EQ(0, ViDazoHx_Close(session, 0x1234u));
+
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 0x1234u)));
+  EXPECT_THAT(journalNames(), ElementsAre("ViDazoDll_Close"));
+  EXPECT_FALSE(isRegistered(session));
+  EXPECT_FALSE(cleanupRegistered(session));
+}
+
+TEST_F(CloseTest, AFailedLowerCloseIsReturnedWithTheRecordAlreadyGone) {
+  const uint32_t session = open();
+  ViDazoSim_InjectStatus("ViDazoDll_Close", kLowerFailure, 1);
+  EXPECT_EQ(kLowerFailure, ViDazoHx_Close(session, 0));
+  EXPECT_FALSE(isRegistered(session));
+  EXPECT_FALSE(cleanupRegistered(session));
+}
+
+TEST_F(CloseTest, ClosingTwiceWithdrawsAndClosesAgainAndReturnsTheLowerAnswer) {
+  const uint32_t session = open();
+  ASSERT_EQ(0, ViDazoHx_Close(session, 0));
+  const uint32_t hostCalls = cleanupCallCount();
+
+  const int32_t second = ViDazoHx_Close(session, 0);
+
+  EXPECT_EQ(ViDazoSim_StatusInvalidSession, second);
+  EXPECT_EQ(hostCalls + 1, cleanupCallCount());
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 0), closed(session, 0)));
+}
+
+TEST_F(CloseTest, TheHostsCleanupClosesEveryOpenSessionWithAttributeOne) {
+  const uint32_t first = open();
+  const uint32_t second = open();
+  clearJournal();
+
+  EXPECT_EQ(2u, HostRuntimeSim_RunCleanup());
+
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(first, 1), closed(second, 1)));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+}
+
+TEST_F(CloseTest, TheCleanupProcedureAnswersZeroWhateverTheCloseAnswers) {
+  const uint32_t session = open();
+  ViDazoSim_InjectStatus("ViDazoDll_Close", kLowerFailure, 1);
+  EXPECT_EQ(0, sessionCleanupProc(session));
+  EXPECT_EQ(0, sessionCleanupProc(0x2000u));
+}
+
+TEST_F(CloseTest, AChildOfAParentWithoutPendingCloseLeavesTheParentAlone) {
+  const uint32_t parent = open();
+  const uint32_t child = openResource(parent);
+  const uint32_t sibling = openResource(parent);
+  clearJournal();
+
+  EXPECT_EQ(0, ViDazoHx_Close(child, 0));
+
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(child, 0)));
+  EXPECT_THAT(childrenOf(parent), ElementsAre(sibling));
+  EXPECT_TRUE(cleanupRegistered(parent));
+}
+
+TEST_F(CloseTest, ChildrenAreClosedFirstWithAttributeOneAndAFailingChildIsIgnored) {
+  const uint32_t parent = open();
+  const uint32_t first = openResource(parent);
+  const uint32_t second = openResource(parent);
+  ViDazoSim_InjectStatus("ViDazoDll_Close", kLowerFailure, 1);
+  clearJournal();
+
+  EXPECT_EQ(0, ViDazoHx_Close(parent, 5));
+
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(first, 1), closed(second, 1), closed(parent, 5)));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+  EXPECT_EQ(1u, ViDazoSim_OpenSessionCount()) << "the child whose lower close failed";
+}
+
+TEST_F(CloseTest, ThreeLevelsCloseDeepestFirst) {
+  const uint32_t root = open();
+  const uint32_t child = openResource(root);
+  const uint32_t grandchild = openResource(child);
+  const uint32_t sibling = openResource(root);
+  clearJournal();
+
+  EXPECT_EQ(0, ViDazoHx_Close(root, 3));
+
+  EXPECT_THAT(lowerCloses(),
+              ElementsAre(closed(grandchild, 1), closed(child, 1), closed(sibling, 1), closed(root, 3)));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+}
+
+TEST_F(CloseTest, ClosingAMiddleSessionTakesItsSubtreeAndKeepsTheRoot) {
+  const uint32_t root = open();
+  const uint32_t child = openResource(root);
+  const uint32_t grandchild = openResource(child);
+  clearJournal();
+
+  EXPECT_EQ(0, ViDazoHx_Close(child, 0));
+
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(grandchild, 1), closed(child, 0)));
+  EXPECT_THAT(registeredSessions(), ElementsAre(root));
+  EXPECT_THAT(childrenOf(root), IsEmpty());
+}
+
+// ---- closes put off while regions are lent out ------------------------------
+
+class DeferredCloseTest : public SessionTest {};
+
+TEST_F(DeferredCloseTest, OwnRegionsOutRefuseTheCloseRemoveIdleFifosAndTheLastReturnFinishesIt) {
+  const uint32_t session = open();
+  ASSERT_EQ(0, ViDazoHx_StartFifo(session, 0));
+  tRegionEntry* region = lendRegion(session, 1);
+  ASSERT_NE(nullptr, region);
+  ASSERT_EQ(0, ViDazoHx_StartFifo(session, 2));
+  clearJournal();
+
+  EXPECT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(session, 0));
+  EXPECT_THAT(journal(), IsEmpty());
+  EXPECT_THAT(fifosOf(session), ElementsAre(1u));
+  EXPECT_TRUE(closePendingOf(session));
+  EXPECT_TRUE(cleanupRegistered(session)) << "a refused close leaves the session usable";
+
+  EXPECT_EQ(0, returnRegion(region));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 1)));
+  EXPECT_FALSE(isRegistered(session));
+  EXPECT_FALSE(cleanupRegistered(session));
+}
+
+TEST_F(DeferredCloseTest, AnotherBusyFifoPutsTheCloseOffAgain) {
+  const uint32_t session = open();
+  tRegionEntry* first = lendRegion(session, 0);
+  tRegionEntry* second = lendRegion(session, 1);
+  ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(session, 0));
+
+  EXPECT_EQ(StatusRegionsOutstanding, returnRegion(first));
+  EXPECT_TRUE(isRegistered(session));
+  EXPECT_THAT(lowerCloses(), IsEmpty());
+
+  EXPECT_EQ(0, returnRegion(second));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 1)));
+}
+
+TEST_F(DeferredCloseTest, TheHostsCleanupOfABusySessionIsFinishedByTheLastReturn) {
+  const uint32_t session = open();
+  tRegionEntry* region = lendRegion(session, 0);
+
+  EXPECT_EQ(1u, HostRuntimeSim_RunCleanup());
+  EXPECT_TRUE(closePendingOf(session));
+
+  EXPECT_EQ(0, returnRegion(region));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 1)));
+}
+
+TEST_F(DeferredCloseTest, ABusyChildKeepsItsParentUntilItsRegionComesBack) {
+  const uint32_t parent = open();
+  const uint32_t idle = openResource(parent);
+  const uint32_t busy = openResource(parent);
+  tRegionEntry* region = lendRegion(busy, 0);
+  clearJournal();
+
+  EXPECT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 9));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(idle, 1)));
+  EXPECT_THAT(childrenOf(parent), ElementsAre(busy));
+  EXPECT_TRUE(closePendingOnChildrenOf(parent));
+  EXPECT_TRUE(closePendingOf(busy));
+  EXPECT_FALSE(isRegistered(idle));
+
+  EXPECT_EQ(0, returnRegion(region));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(idle, 1), closed(busy, 1), closed(parent, 1)));
+  EXPECT_THAT(registeredSessions(), IsEmpty()) << "the pending parent's record goes with its close";
+  EXPECT_FALSE(cleanupRegistered(parent));
+}
+
+TEST_F(DeferredCloseTest, AParentWithItsOwnRegionsOutWaitsForThemAfterItsLastChild) {
+  const uint32_t parent = open();
+  const uint32_t child = openResource(parent);
+  tRegionEntry* childRegion = lendRegion(child, 0);
+  ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 0));
+  tRegionEntry* parentRegion = lendRegion(parent, 3);
+  ASSERT_NE(nullptr, parentRegion);
+  clearJournal();
+
+  EXPECT_EQ(0, returnRegion(childRegion));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(child, 1)));
+  EXPECT_TRUE(isRegistered(parent));
+  EXPECT_TRUE(closePendingOf(parent));
+
+  EXPECT_EQ(0, returnRegion(parentRegion));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(child, 1), closed(parent, 1)));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+}
+
+TEST_F(DeferredCloseTest, AFailedLowerCloseOfTheLastChildLeavesThePendingParentOpen) {
+  const uint32_t parent = open();
+  const uint32_t child = openResource(parent);
+  tRegionEntry* region = lendRegion(child, 0);
+  ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 0));
+  ASSERT_EQ(0, lower::Close(child, 0));  // the child is gone below already
+  clearJournal();
+
+  EXPECT_EQ(ViDazoSim_StatusInvalidSession, returnRegion(region));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(child, 1)));
+  EXPECT_TRUE(cleanupRegistered(parent));
+  EXPECT_FALSE(isRegistered(child));
+}
+
+TEST_F(DeferredCloseTest, AFailedLowerCloseOfThePendingParentIsMergedIntoTheChildsResult) {
+  const uint32_t parent = open();
+  const uint32_t child = openResource(parent);
+  tRegionEntry* region = lendRegion(child, 0);
+  ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 0));
+  ASSERT_EQ(0, lower::Close(parent, 0));  // the parent is gone below already
+  clearJournal();
+
+  EXPECT_EQ(ViDazoSim_StatusInvalidSession, returnRegion(region));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(child, 1), closed(parent, 1)));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+}
+
+TEST_F(DeferredCloseTest, ABusyGrandchildKeepsEveryAncestorPendingAndItsReturnClosesThemAll) {
+  const uint32_t root = open();
+  const uint32_t child = openResource(root);
+  const uint32_t grandchild = openResource(child);
+  tRegionEntry* region = lendRegion(grandchild, 0);
+  clearJournal();
+
+  EXPECT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(root, 4));
+  EXPECT_THAT(lowerCloses(), IsEmpty());
+  EXPECT_TRUE(closePendingOf(grandchild));
+  EXPECT_TRUE(closePendingOnChildrenOf(child));
+  EXPECT_TRUE(closePendingOnChildrenOf(root));
+  EXPECT_THAT(childrenOf(root), ElementsAre(child));
+  EXPECT_EQ(child, parentOf(grandchild));
+
+  EXPECT_EQ(0, returnRegion(region));
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(grandchild, 1), closed(child, 1), closed(root, 1)));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+}
+
+TEST_F(DeferredCloseTest, ARefusedMiddleSessionStaysInItsParentsListAndClosesWithIt) {
+  const uint32_t root = open();
+  const uint32_t child = openResource(root);
+  const uint32_t grandchild = openResource(child);
+  tRegionEntry* region = lendRegion(grandchild, 0);
+
+  ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(child, 0));
+  EXPECT_THAT(childrenOf(root), ElementsAre(child));
+  EXPECT_EQ(root, parentOf(child));
+
+  // The root's close meets the same busy grandchild, and the return then
+  // closes the whole chain without leaving a record behind.
+  ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(root, 0));
+  EXPECT_EQ(0, returnRegion(region));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+}
+
+}  // namespace
+}  // namespace sessiontest
