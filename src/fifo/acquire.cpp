@@ -68,12 +68,30 @@ struct tAcquisition {
 
 bool isInfinite(uint32_t timeout) { return timeout == kInfiniteTimeout; }
 
+// enterFifo(): ensures the FIFO record and locks its acquireMutex. The
+// record almost always exists already, so the lookup under the shared locks
+// is tried first and the find-or-create (a second pair of lookups) runs only
+// when it is missing; a record closed away in between gives
+// StatusSessionNotFound with nothing held.
+int32_t enterFifo(tAcquisition& call) {
+  int32_t entered = lockFifoForAcquisition(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
+  if (entered != StatusSessionNotFound) return entered;
+  int32_t ensured = getOrCreateFifoState(call.session, call.fifo);
+  if (ensured < 0) return ensured;
+  call.status = ensured;
+  return lockFifoForAcquisition(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
+}
+
 enum class tTurn { taken, timedOut, failed };
 
 // takeTurn(): waits for the FIFO's acquireEvent within the remaining wait.
-// The wait's own failure lands in the call's status through the scoped
-// record; the caller then decides what it means.
+// The turn is almost always free, so it is polled first and the clock is
+// read only when the call really has to wait. The wait's own failure lands
+// in the call's status through the scoped record; the caller then decides
+// what it means.
 tTurn takeTurn(tAcquisition& call) {
+  tStatus pollStatus;
+  if (call.fifoState->acquireEvent->waitFor(0, pollStatus)) return tTurn::taken;
   tKelAutoStatus waitStatus(&call.status);
   if (call.fifoState->acquireEvent->waitFor(remainingWait(call.timeout, call.startNanoseconds), waitStatus)) {
     return tTurn::taken;
@@ -220,19 +238,17 @@ int32_t setCleanupFlag(uintptr_t flagAddress) {
 int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
                       uint32_t elementsRequested, int32_t typeCode, uint32_t timeout,
                       uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
-  tAcquisition call{direction,   session,     fifo, elementsRequested, typeCode, timeout, elementsAcquiredOut,
-                    elementsRemainingOut, monotonicNanoseconds()};
+  // The stopwatch is read only by remainingWait() of a finite, non-zero
+  // timeout; other calls skip the clock read.
+  const bool timed = timeout != 0 && !isInfinite(timeout);
+  tAcquisition call{direction,           session, fifo, elementsRequested, typeCode, timeout, elementsAcquiredOut,
+                    elementsRemainingOut, timed ? monotonicNanoseconds() : 0};
   if (referenceOut == nullptr) return StatusInvalidParameter;
   *referenceOut = 0;
   call.elementSize = elementSizeOf(typeCode);
   if (call.elementSize == 0 || elementsAcquiredOut == nullptr) return StatusInvalidParameter;
 
-  int32_t ensured = getOrCreateFifoState(session, fifo);
-  if (ensured < 0) return ensured;
-  call.status = ensured;
-  if (mergeStatus(&call.status, lockFifoForAcquisition(session, fifo, &call.cleanupFlag, &call.fifoState)) < 0) {
-    return call.status;
-  }
+  if (mergeStatus(&call.status, enterFifo(call)) < 0) return call.status;
 
   runCycles(call);
   call.fifoState->acquireEvent->set();  // give the turn back
