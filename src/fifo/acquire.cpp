@@ -241,8 +241,9 @@ int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_
   // The stopwatch is read only by remainingWait() of a finite, non-zero
   // timeout; other calls skip the clock read.
   const bool timed = timeout != 0 && !isInfinite(timeout);
-  tAcquisition call{direction,           session, fifo, elementsRequested, typeCode, timeout, elementsAcquiredOut,
-                    elementsRemainingOut, timed ? monotonicNanoseconds() : 0};
+  const int64_t start = timed ? monotonicNanoseconds() : 0;
+  tAcquisition call{direction, session, fifo, elementsRequested, typeCode, timeout, elementsAcquiredOut,
+                    elementsRemainingOut, start};
   if (referenceOut == nullptr) return StatusInvalidParameter;
   *referenceOut = 0;
   call.elementSize = elementSizeOf(typeCode);
