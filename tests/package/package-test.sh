@@ -132,7 +132,7 @@ run() {
 }
 
 step "host programs built through find_package"
-cmake_args=(-S "$here/consumer" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release)
+cmake_args=(-S "$here/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release)
 if [[ -n $toolchain ]]; then
   # The toolchain confines package search to the cross sysroot; point at the
   # installed packages directly.
@@ -141,14 +141,17 @@ if [[ -n $toolchain ]]; then
 else
   cmake_args+=(-DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_COMPILER="$cc")
 fi
-if cmake "${cmake_args[@]}" >"$work/consumer-configure.log" 2>&1 &&
-   cmake --build "$work/consumer" >"$work/consumer-build.log" 2>&1; then
-  run "$work/consumer/host-sim"
-  run "$work/consumer/host-own-runtime"
-else
-  cat "$work/consumer-configure.log" "$work/consumer-build.log" 2>/dev/null
-  fail "consumer did not build through find_package"
-fi
+for variant in sim:ON:host-sim own-runtime:OFF:host-own-runtime; do
+  IFS=: read -r name with_sim program <<<"$variant"
+  dir=$work/consumer-$name
+  if cmake "${cmake_args[@]}" -B "$dir" -DCONSUMER_WITH_SIM="$with_sim" >"$dir.configure.log" 2>&1 &&
+     cmake --build "$dir" >"$dir.build.log" 2>&1; then
+    run "$dir/$program"
+  else
+    cat "$dir.configure.log" "$dir.build.log" 2>/dev/null
+    fail "consumer $name did not build through find_package"
+  fi
+done
 
 step "host program built through pkg-config"
 export PKG_CONFIG_LIBDIR=$lib/pkgconfig PKG_CONFIG_PATH=

@@ -16,8 +16,9 @@
 #include <ViDazoHx/ViDazoHx.h>
 
 #ifdef HOST_OWN_RUNTIME
-/* This host has no arrays, cleanup or references to offer: the calls below
- * never need them, so refusing is enough. */
+/* This host has no arrays or references to offer, and never stops while a
+ * session is open: the calls below need no more than accepting the cleanup
+ * registration. */
 int32_t NumericArrayResize(int32_t typeCode, int32_t dimensions, ViDazoHx_ArrayHandle* array, uint32_t count) {
   (void)typeCode, (void)dimensions, (void)array, (void)count;
   return 2;
@@ -60,6 +61,15 @@ int main(void) {
   if (index != 0xFFFFFFFFu) {
     expect("ReleaseResourceIndex", ViDazoHx_ReleaseResourceIndex(index), 0);
   }
+
+  /* A whole session against the simulated target on "sim0". */
+  uint32_t session = 0;
+  expect("Open(\"sim0\")", ViDazoHx_Open("host.bitfile", "host-signature", "sim0", 0, &session), 0);
+  expect("Write32", ViDazoHx_Write32(session, 0x40, 0x12345678u), 0);
+  value = 0;
+  expect("Read32", ViDazoHx_Read32(session, 0x40, &value), 0);
+  expect("  the value written reads back", value == 0x12345678u, 1);
+  expect("Close", ViDazoHx_Close(session, 0), 0);
 
   printf("%s\n", failures == 0 ? "host: all calls answered as expected" : "host: FAILED");
   return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
