@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential g++ cmake ninja-build binutils pkgconf file
+  build-essential g++ cmake ninja-build binutils pkgconf
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 if [[ "${1:-}" != "--native" ]]; then
