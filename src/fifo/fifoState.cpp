@@ -13,7 +13,8 @@
 // tRegionQueue::tRegionQueue()
 // Allocates nothing: an empty queue has no storage, so building a FIFO
 // record cannot fail because of its queue.
-tRegionQueue::tRegionQueue() : head_(nullptr), tail_(nullptr), size_(0), allocationFailed_(false) {}
+tRegionQueue::tRegionQueue()
+    : head_(nullptr), tail_(nullptr), spare_(nullptr), size_(0), allocationFailed_(false) {}
 
 // tRegionQueue::~tRegionQueue()
 // Frees whatever is still queued. While the library is loaded a record is
@@ -21,13 +22,14 @@ tRegionQueue::tRegionQueue() : head_(nullptr), tail_(nullptr), size_(0), allocat
 // host's references to them are not looked at again.
 tRegionQueue::~tRegionQueue() {
   while (head_ != nullptr) popFront();
+  ::operator delete(spare_, std::nothrow);
 }
 
 // tRegionQueue::pushBack()
 // Never throws. Returns the queued copy, whose address stays valid until
 // it is popped, or null (queue unchanged, allocationFailed set for good).
 tRegionEntry* tRegionQueue::pushBack(const tRegionEntry& entry) {
-  void* memory = ::operator new(sizeof(Node), std::nothrow);
+  void* memory = takeNode();
   if (memory == nullptr) {
     allocationFailed_ = true;
     return nullptr;
@@ -64,8 +66,25 @@ void tRegionQueue::popBack() {
   freeNode(node);
 }
 
+// tRegionQueue::takeNode(): the spare node, or a new one (null when the
+// allocation fails).
+tRegionQueue::Node* tRegionQueue::takeNode() {
+  Node* node = spare_;
+  if (node != nullptr) {
+    spare_ = nullptr;
+    return node;
+  }
+  return static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
+}
+
+// tRegionQueue::freeNode(): keeps the node as the spare, or frees it when
+// there is one already.
 void tRegionQueue::freeNode(Node* node) {
   node->~Node();
+  if (spare_ == nullptr) {
+    spare_ = node;
+    return;
+  }
   ::operator delete(node, std::nothrow);
 }
 

@@ -71,10 +71,14 @@ class tRegionQueue {
     Node* previous;
     Node* next;
   };
-  static void freeNode(Node* node);
+  Node* takeNode();
+  void freeNode(Node* node);
 
   Node* head_;
   Node* tail_;
+  // One node kept back from the last pop: a FIFO that streams regions one
+  // after another then allocates nothing per region.
+  Node* spare_;
   uint32_t size_;
   bool allocationFailed_;
 };
