@@ -12,6 +12,22 @@ int64_t monotonicNanoseconds();
 // 60 and 60.
 enum class tDurationUnit { nanoseconds, microseconds, milliseconds, seconds, minutes, hours };
 
-// convertDuration(): to a finer unit multiplies by every factor on the way;
-// to a coarser one divides one step at a time, each division truncating.
-uint64_t convertDuration(uint64_t value, tDurationUnit from, tDurationUnit to);
+// convertDuration(): to a finer unit multiplies by every factor on the way,
+// saturating at the largest count instead of wrapping to a small,
+// plausible-looking one; to a coarser one divides one step at a time, each
+// division truncating, so the result is the same as converting unit by unit.
+// Inline so that, with units known at the call, the divisions become
+// multiplications: the region acquisition converts on every attempt.
+constexpr uint64_t convertDuration(uint64_t value, tDurationUnit from, tDurationUnit to) {
+  constexpr uint64_t kFactorToCoarser[] = {1000, 1000, 1000, 60, 60};  // indexed by the finer unit
+  constexpr uint64_t kMax = ~uint64_t{0};
+  for (int unit = static_cast<int>(from); unit < static_cast<int>(to); ++unit) {
+    value /= kFactorToCoarser[unit];
+  }
+  for (int unit = static_cast<int>(from); unit > static_cast<int>(to); --unit) {
+    const uint64_t factor = kFactorToCoarser[unit - 1];
+    if (value > kMax / factor) return kMax;
+    value *= factor;
+  }
+  return value;
+}
