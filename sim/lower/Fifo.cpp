@@ -358,14 +358,20 @@ int32_t getFifoBuffer(uint32_t session, uint32_t fifo, void** base, uint32_t* by
   return 0;
 }
 
-int32_t pushFifo(uint32_t session, uint32_t fifo, const void* data, uint32_t count, uint32_t timeout,
-                 uint32_t* remaining) {
+namespace {
+
+// transferOnTargetSide(): the target's end of a FIFO, all or nothing: pushes
+// `in` into a target-to-host FIFO, or pulls into `out` from a host-to-target
+// one, blocking within `timeout` until there is room or there are elements.
+int32_t transferOnTargetSide(uint32_t session, uint32_t fifo, bool push, const void* in, void* out, uint32_t count,
+                             uint32_t timeout, uint32_t* remaining) {
   FifoAccess a;
   int32_t status = lockFifo(session, fifo, &a);
   if (status != 0) return status;
   Fifo& f = *a.fifo;
-  if (!f.toHost) return ViDazoSim_StatusWrongDirection;
-  if ((data == nullptr && count != 0) || count > f.depth) return ViDazoSim_StatusInvalidParameter;
+  if (f.toHost != push) return ViDazoSim_StatusWrongDirection;
+  const bool noData = push ? in == nullptr : out == nullptr;
+  if ((noData && count != 0) || count > f.depth) return ViDazoSim_StatusInvalidParameter;
   const Deadline deadline(timeout);
   while (status == 0 && f.targetAvailable() < count) {
     if (!deadline.wait(a.lock, f.changed)) {
@@ -376,31 +382,22 @@ int32_t pushFifo(uint32_t session, uint32_t fifo, const void* data, uint32_t cou
       status = ViDazoSim_StatusInvalidParameter;
     }
   }
-  if (status == 0) appendElements(f, data, count);
+  if (status == 0) {
+    if (push) appendElements(f, in, count); else takeElements(f, out, count);
+  }
   if (remaining != nullptr) *remaining = f.targetAvailable();
   return status;
 }
 
+}  // namespace
+
+int32_t pushFifo(uint32_t session, uint32_t fifo, const void* data, uint32_t count, uint32_t timeout,
+                 uint32_t* remaining) {
+  return transferOnTargetSide(session, fifo, true, data, nullptr, count, timeout, remaining);
+}
+
 int32_t pullFifo(uint32_t session, uint32_t fifo, void* data, uint32_t count, uint32_t timeout, uint32_t* remaining) {
-  FifoAccess a;
-  int32_t status = lockFifo(session, fifo, &a);
-  if (status != 0) return status;
-  Fifo& f = *a.fifo;
-  if (f.toHost) return ViDazoSim_StatusWrongDirection;
-  if ((data == nullptr && count != 0) || count > f.depth) return ViDazoSim_StatusInvalidParameter;
-  const Deadline deadline(timeout);
-  while (status == 0 && f.targetAvailable() < count) {
-    if (!deadline.wait(a.lock, f.changed)) {
-      status = ViDazoDll_StatusFifoTimeout;
-    } else if (a.session->closed) {
-      return ViDazoSim_StatusInvalidSession;
-    } else if (count > f.depth) {
-      status = ViDazoSim_StatusInvalidParameter;
-    }
-  }
-  if (status == 0) takeElements(f, data, count);
-  if (remaining != nullptr) *remaining = f.targetAvailable();
-  return status;
+  return transferOnTargetSide(session, fifo, false, nullptr, data, count, timeout, remaining);
 }
 
 int32_t startGenerator(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t total) {
