@@ -39,6 +39,12 @@ if grep -Eq '\((RPATH|RUNPATH)\)' <<<"$dynamic"; then
   fail "the library carries a search path: $(grep -E '\((RPATH|RUNPATH)\)' <<<"$dynamic")"
 fi
 
+# ---- identity strings ----------------------------------------------------------
+# The key=value block in read-only data, for whoever inspects a deployed binary.
+if ! LC_ALL=C grep -aq 'ViDazoHx.version=[0-9]' "$library"; then
+  fail "the version block (ViDazoHx.version=...) is missing"
+fi
+
 # ---- exported symbols -------------------------------------------------------
 # Symbol table columns: Num Value Size Type Bind Vis Ndx Name. A defined
 # global or weak symbol of default or protected visibility is exported.
