@@ -32,6 +32,9 @@ constexpr uint64_t kSeed = 0x5EED0000u;
 constexpr uint32_t kTimeoutMs = 2000;
 constexpr uint32_t kScratchRegister = 0x100;
 constexpr uint32_t kDemoIrq = 1u << 3;
+// A deeper FIFO than the simulator's default, so that one call can move a
+// large block: the larger the block, the more a copy costs and a loan saves.
+constexpr uint32_t kDemoFifoDepth = 1u << 16;
 
 int failures = 0;
 
@@ -163,8 +166,8 @@ uint64_t streamByRegions(uint32_t session, uint32_t elements, uint32_t chunk, ui
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint32_t elements = 1u << 20;
-  uint32_t chunk = 256;
+  uint32_t elements = 1u << 22;
+  uint32_t chunk = 16384;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if ((option == "--elements" || option == "--chunk") && i + 1 < argc) {
@@ -175,8 +178,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (chunk > ViDazoSim_DefaultFifoDepth) {
-    std::fprintf(stderr, "vidazohx-demo: --chunk is at most %u, the FIFO's depth\n", ViDazoSim_DefaultFifoDepth);
+  if (chunk > kDemoFifoDepth) {
+    std::fprintf(stderr, "vidazohx-demo: --chunk is at most %u, the FIFO's depth\n", kDemoFifoDepth);
     return 2;
   }
 
@@ -214,10 +217,13 @@ int main(int argc, char** argv) {
 
   // Streaming: the simulator's generator keeps the FIFO filled with a
   // checkable pattern; both paths continue the same stream.
+  uint32_t depth = 0;
+  expectStatus("ViDazoHx_ConfigureFifo2", ViDazoHx_ConfigureFifo2(session, kFifo, kDemoFifoDepth, &depth));
   expectStatus("ViDazoSim_StartGenerator", ViDazoSim_StartGenerator(session, kFifo, kSeed, ViDazoSim_EndlessStream));
   expectStatus("ViDazoHx_StartFifo", ViDazoHx_StartFifo(session, kFifo));
-  std::printf("fifo %u (target-to-host, U32): %" PRIu32 " elements per path, %" PRIu32 " per call\n", kFifo,
-              elements, chunk);
+  std::printf("fifo %u (target-to-host, U32, depth %" PRIu32 "): %" PRIu32 " elements per path, %" PRIu32
+              " per call\n",
+              kFifo, depth, elements, chunk);
   uint64_t streamIndex = 0;
   streamIndex = streamByCopy(session, elements, chunk, streamIndex);
   streamIndex = streamByRegions(session, elements, chunk, streamIndex);
