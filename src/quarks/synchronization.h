@@ -169,6 +169,12 @@ class tSharedExclusiveLock {
   tEvent drainedEvent;                   // manual reset, starts not signalled
   tEvent gateEvent;                      // manual reset, starts signalled (open)
   std::atomic<int32_t> userCount;        // 1 + shared counts, - 1 during exclusive tenure
+  // Keeps exclusiveActive off userCount's cache line: shared holders on
+  // several cores bounce userCount's line between them, and the load that
+  // follows each increment would miss with it. Kept apart, exclusiveActive
+  // sits in a line that only an exclusive acquirer ever writes. Padding
+  // rather than alignas, so the lock needs no over-aligned allocation.
+  char cacheLineGap[64];
   std::atomic<int32_t> exclusiveActive;  // nonzero while an exclusive acquirer is in or draining
 };
 
