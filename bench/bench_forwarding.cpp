@@ -10,32 +10,19 @@
 
 #include <vector>
 
-#include "HostRuntime/HostRuntimeSim.h"
-#include "ViDazo/ViDazoSim.h"
-#include "ViDazoHx/ViDazoHx.h"
-#include "VoKelSrv/VoKelSrvSim.h"
+#include "benchSupport.h"
 
 namespace {
 
-constexpr uint32_t kFifo = 6;  // target-to-host, unsigned 32-bit
-constexpr uint32_t kTimeout = 1000;
+using benchsupport::kFifo;
+using benchsupport::kTimeout;
+using benchsupport::openGeneratingSession;
 
-// A session whose FIFO fills itself, deep enough for the largest read.
-uint32_t openGeneratingSession() {
-  ViDazoSim_Reset();
-  VoKelSrvSim_Reset();
-  ViDazoSim_SetJournalEnabled(0);
-  uint32_t session = 0;
-  if (ViDazoDll_Open(nullptr, nullptr, "sim0", 0, &session) != 0) return 0;
-  uint32_t depth = 0;
-  ViDazoDll_ConfigureFifo2(session, kFifo, 8192, &depth);
-  ViDazoSim_StartGenerator(session, kFifo, 0, ViDazoSim_EndlessStream);
-  return session;
-}
+constexpr uint32_t kDepth = 8192;  // deep enough for the largest read
 
 void readThroughLibrary(benchmark::State& state) {
   const uint32_t count = static_cast<uint32_t>(state.range(0));
-  const uint32_t session = openGeneratingSession();
+  const uint32_t session = openGeneratingSession(kDepth);
   ViDazoHx_ArrayHandle array = HostRuntimeSim_NewArray(ViDazoHx_TypeU32, count);
   uint32_t remaining = 0;
   for (auto _ : state) {
@@ -46,11 +33,12 @@ void readThroughLibrary(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * count);
   HostRuntimeSim_FreeArray(array);
+  ViDazoHx_Close(session, 0);
 }
 
 void readLowerDirectly(benchmark::State& state) {
   const uint32_t count = static_cast<uint32_t>(state.range(0));
-  const uint32_t session = openGeneratingSession();
+  const uint32_t session = openGeneratingSession(kDepth);
   std::vector<uint32_t> buffer(count);
   uint32_t remaining = 0;
   for (auto _ : state) {
@@ -59,6 +47,7 @@ void readLowerDirectly(benchmark::State& state) {
     benchmark::DoNotOptimize(remaining);
   }
   state.SetItemsProcessed(state.iterations() * count);
+  ViDazoHx_Close(session, 0);
 }
 
 BENCHMARK(readThroughLibrary)->Arg(1)->Arg(64)->Arg(4096);

@@ -22,34 +22,18 @@
 #include <cstring>
 #include <vector>
 
-#include "HostRuntime/HostRuntimeSim.h"
-#include "ViDazo/ViDazoSim.h"
-#include "ViDazoHx/ViDazoHx.h"
-#include "VoKelSrv/VoKelSrvSim.h"
+#include "benchSupport.h"
 #include "protons/status/stlStatus.h"
 #include "quarks/synchronization.h"
 
 namespace {
 
-constexpr uint32_t kFifo = 6;  // target-to-host, unsigned 32-bit
-constexpr uint32_t kCycleElements = 16;
-constexpr uint32_t kTimeout = 1000;
-constexpr uint32_t kStreamDepth = 1u << 19;  // elements; every streamed size divides it
+using benchsupport::kFifo;
+using benchsupport::kTimeout;
+using benchsupport::openGeneratingSession;
 
-// A session opened through the library whose FIFO fills itself.
-uint32_t openGeneratingSession(uint32_t depth) {
-  ViDazoSim_Reset();
-  VoKelSrvSim_Reset();
-  HostRuntimeSim_Reset();
-  ViDazoSim_SetJournalEnabled(0);
-  uint32_t session = 0;
-  if (ViDazoHx_Open(nullptr, nullptr, "sim0", 0, &session) != 0) return 0;
-  uint32_t actual = 0;
-  ViDazoHx_ConfigureFifo2(session, kFifo, depth, &actual);
-  ViDazoHx_StartFifo(session, kFifo);
-  ViDazoSim_StartGenerator(session, kFifo, 0, ViDazoSim_EndlessStream);
-  return session;
-}
+constexpr uint32_t kCycleElements = 16;
+constexpr uint32_t kStreamDepth = 1u << 19;  // elements; every streamed size divides it
 
 // One region acquired and disposed of through the library and the host.
 bool regionThroughLibrary(uint32_t session, uint32_t count, uint32_t timeout = kTimeout) {
