@@ -40,6 +40,18 @@ class LowerTest : public ::testing::Test {
     ASSERT_EQ(ViDazoDll_StartFifo(session, fifo), 0);
   }
 
+  // Reads a session's target state or asserted IRQs through the control API.
+  static uint32_t stateOf(uint32_t session) {
+    uint32_t state = 99;
+    EXPECT_EQ(ViDazoSim_GetTargetState(session, &state), 0);
+    return state;
+  }
+  static uint32_t assertedIrqs(uint32_t session) {
+    uint32_t irqs = 0;
+    EXPECT_EQ(ViDazoSim_GetAssertedIrqs(session, &irqs), 0);
+    return irqs;
+  }
+
   ViDazoSim_FifoCounts counts(uint32_t fifo) {
     ViDazoSim_FifoCounts c{};
     EXPECT_EQ(ViDazoSim_GetFifoCounts(session, fifo, &c), 0);

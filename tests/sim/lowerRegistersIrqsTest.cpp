@@ -6,12 +6,6 @@ namespace {
 
 using LowerRegistersIrqsTest = LowerTest;
 
-uint32_t assertedIrqs(uint32_t session) {
-  uint32_t irqs = 0;
-  EXPECT_EQ(ViDazoSim_GetAssertedIrqs(session, &irqs), 0);
-  return irqs;
-}
-
 TEST_F(LowerRegistersIrqsTest, AllWidthsShareOneByteAddressedSpace) {
   ASSERT_EQ(ViDazoDll_WriteU32(session, 0x100, 0x11223344u), 0);
   uint8_t low = 0;

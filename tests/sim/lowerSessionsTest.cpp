@@ -11,12 +11,6 @@ namespace {
 
 using LowerSessionsTest = LowerTest;
 
-uint32_t stateOf(uint32_t session) {
-  uint32_t state = 99;
-  EXPECT_EQ(ViDazoSim_GetTargetState(session, &state), 0);
-  return state;
-}
-
 TEST_F(LowerSessionsTest, SessionValuesAvoidFlagBitsAndIgnoreTheRoutingBit) {
   for (int i = 0; i < 5; ++i) {
     uint32_t value = 0;
