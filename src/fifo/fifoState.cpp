@@ -55,17 +55,6 @@ void tRegionQueue::popFront() {
   freeNode(node);
 }
 
-// tRegionQueue::popBack(): the newest entry leaves (a region that was just
-// added but could not be lent).
-void tRegionQueue::popBack() {
-  Node* node = tail_;
-  if (node == nullptr) return;
-  tail_ = node->previous;
-  if (tail_ != nullptr) tail_->next = nullptr; else head_ = nullptr;
-  --size_;
-  freeNode(node);
-}
-
 // tRegionQueue::takeNode(): the spare node, or a new one (null when the
 // allocation fails).
 tRegionQueue::Node* tRegionQueue::takeNode() {

@@ -40,9 +40,10 @@ struct tRegionEntry {
 };
 
 // tRegionQueue: the regions of one FIFO, oldest first. Entries are added at
-// the back and leave from the front (or from the back when a region that was
-// just added could not be lent). Never throws: a failed allocation leaves the
-// queue unchanged and sets the sticky allocationFailed flag.
+// the back and leave only from the front; a region that was just added but
+// could not be lent is marked released and leaves in its turn (see
+// giveBackUnlent() in acquire.cpp). Never throws: a failed allocation leaves
+// the queue unchanged and sets the sticky allocationFailed flag.
 class tRegionQueue {
  public:
   tRegionQueue();
@@ -56,12 +57,11 @@ class tRegionQueue {
   // tRegionQueue::pushBack(): the new entry (stable address), or null with
   // allocationFailed set.
   tRegionEntry* pushBack(const tRegionEntry& entry);
-  // front()/back(): null when empty. popFront()/popBack() on an empty queue
-  // do nothing; they free the entry's storage.
+  // front()/back(): null when empty. popFront() on an empty queue does
+  // nothing; it frees the entry's storage.
   tRegionEntry* front();
   tRegionEntry* back();
   void popFront();
-  void popBack();
 
  private:
   // One node per entry: the host's reference points into a node, so nodes
