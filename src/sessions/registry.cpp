@@ -21,13 +21,6 @@ tSharedExclusiveLock registryLock __attribute__((init_priority(150)))(registryLo
 
 namespace {
 
-// The origin containerCheck() records; a record's own status takes the same.
-constexpr int32_t kContainerCheckLine = 34;
-
-void offerContainerFailure(bool allocationFailed, tStatus& status) {
-  if (allocationFailed) status.offerCode(StatusMemoryFull, kComponentName, kFileStlStatus, kContainerCheckLine);
-}
-
 // True when `candidate` is `record` or lies above it on its parent chain:
 // linking `record` under `candidate` would then make a session its own
 // ancestor, and closing it would never end.
@@ -75,7 +68,7 @@ tSessionState::tSessionState()
       childSessions(),
       parentState(nullptr),
       closePendingOnChildren(false) {
-  offerContainerFailure(fifoStates.allocationFailed() || childSessions.allocationFailed(), buildStatus);
+  offerContainerCheck(fifoStates.allocationFailed() || childSessions.allocationFailed(), buildStatus);
   sessionLock = createObject<tSharedExclusiveLock>(buildStatus);
 }
 

@@ -15,6 +15,9 @@ namespace {
 // code alone; writing past their code would corrupt the caller's memory.
 constexpr uint32_t kFullRecordSize = 164;
 
+// The fixed origin of the container check (tests and field reports compare it).
+constexpr int32_t kLineContainerCheck = 34;
+
 constexpr size_t kComponentCapacity = sizeof(tStatus::componentName);  // 9 characters + NUL
 constexpr size_t kFileCapacity = sizeof(tStatus::fileName);            // 100 characters + NUL
 constexpr size_t kFileKeptHead = 49;
@@ -107,12 +110,12 @@ tKelAutoStatus::~tKelAutoStatus() {
   if (*boundStatus == 0 || code < 0) *boundStatus = code;
 }
 
-// containerCheck()
-// Builds its own record so the recorded origin is always this file and line,
-// whatever the caller's record already holds.
-int32_t containerCheck(bool allocationFailed) {
-  if (!allocationFailed) return StatusSuccess;
-  tStatus status;
-  status.offerCode(StatusMemoryFull, kComponentName, kFileStlStatus, 34);
-  return status.code;
+// containerCheck(): a status word carries no origin, so only the code goes.
+int32_t containerCheck(bool allocationFailed) { return allocationFailed ? StatusMemoryFull : StatusSuccess; }
+
+// offerContainerCheck()
+// Does not block. The one place the container check's origin is written.
+bool offerContainerCheck(bool allocationFailed, tStatus& status) {
+  if (!allocationFailed) return false;
+  return status.offerCode(StatusMemoryFull, kComponentName, kFileStlStatus, kLineContainerCheck);
 }

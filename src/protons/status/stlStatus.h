@@ -47,6 +47,9 @@ struct tKelAutoStatus : public tStatus {
 };
 
 // Container check: containers report a failed allocation through a sticky
-// flag; when it is set this returns StatusMemoryFull recorded at
-// protons/status/stlStatus line 34, else 0.
+// flag. containerCheck() turns a set flag into StatusMemoryFull, else 0, for
+// an int32 status word; offerContainerCheck() offers the same failure to a
+// status record, with its origin, protons/status/stlStatus line 34, and
+// returns what the offer returned (false for a clear flag).
 int32_t containerCheck(bool allocationFailed);
+bool offerContainerCheck(bool allocationFailed, tStatus& status);
