@@ -21,9 +21,7 @@ namespace {
 // registry lock was built at load, else StatusMemoryFull once the session
 // map has ever failed to allocate (the flag is sticky by design).
 int32_t loadTimeStatus() {
-  tStatus status;
-  status.absorbStatus(registryLoadStatus);
-  int32_t result = status.code;
+  int32_t result = registryLoadStatus.code;
   mergeStatus(&result, containerCheck(sessionRegistry.allocationFailed()));
   return result;
 }
