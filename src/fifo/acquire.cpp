@@ -86,16 +86,17 @@ enum class tTurn { taken, timedOut, failed };
 
 // takeTurn(): waits for the FIFO's acquireEvent within the remaining wait.
 // The turn is almost always free, so it is polled first and the clock is
-// read only when the call really has to wait. The wait's own failure lands
-// in the call's status through the scoped record; the caller then decides
-// what it means.
+// read only when the call really has to wait. With no wait left (timeout 0,
+// or a finite timeout used up) the poll was the whole wait: it is not
+// repeated. The wait's own failure lands in the call's status through the
+// scoped record; the caller then decides what it means.
 tTurn takeTurn(tAcquisition& call) {
   tStatus pollStatus;
   if (call.fifoState->acquireEvent->waitFor(0, pollStatus)) return tTurn::taken;
+  const uint32_t wait = remainingWait(call.timeout, call.startNanoseconds);
+  if (wait == 0) return tTurn::timedOut;
   tKelAutoStatus waitStatus(&call.status);
-  if (call.fifoState->acquireEvent->waitFor(remainingWait(call.timeout, call.startNanoseconds), waitStatus)) {
-    return tTurn::taken;
-  }
+  if (call.fifoState->acquireEvent->waitFor(wait, waitStatus)) return tTurn::taken;
   return waitStatus.code == StatusTimedOut ? tTurn::timedOut : tTurn::failed;
 }
 
