@@ -9,18 +9,19 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
-#include <thread>
 #include <vector>
 
 #include "HostRuntime/HostRuntimeSim.h"
 #include "ViDazo/ViDazoSim.h"
 #include "ViDazoHx/ViDazoHx.h"
 #include "VoKelSrv/VoKelSrvSim.h"
+#include "testSync.h"
 
 namespace regiontest {
+
+using testsync::Counter;
+using testsync::eventually;
 
 // Simulated FIFO numbers with the host type code of their element type.
 constexpr uint32_t kReadU32 = 6;    // target-to-host, U32
@@ -67,17 +68,6 @@ inline uint32_t acquiredInLower(uint32_t session, uint32_t fifo) {
   ViDazoSim_FifoCounts counts{};
   EXPECT_EQ(0, ViDazoSim_GetFifoCounts(session, fifo, &counts));
   return counts.acquired;
-}
-
-// Spins (yielding, bounded) until `done` holds: orders a test thread after
-// an effect it can observe, without guessing a sleep.
-inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 10000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
 }
 
 class RegionTest : public ::testing::Test {

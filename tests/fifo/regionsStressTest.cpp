@@ -37,7 +37,7 @@ struct Worker {
 // Acquires regions, checks that each one continues the generator stream
 // (zero copy, in order) and disposes of them in shuffled order. Stops early
 // once its session is gone.
-void runWorker(Worker& w, std::atomic<int>& progress) {
+void runWorker(Worker& w, Counter& progress) {
   std::mt19937 random(w.fifo * 7919u + w.session);
   std::vector<uint32_t> held;
   uint64_t streamIndex = 0;
@@ -61,7 +61,7 @@ void runWorker(Worker& w, std::atomic<int>& progress) {
       for (uint32_t reference : held) HostRuntimeSim_DisposeReference(reference);
       held.clear();
     }
-    progress.fetch_add(1);
+    progress.add();
   }
   for (uint32_t reference : held) HostRuntimeSim_DisposeReference(reference);
 }
@@ -76,7 +76,7 @@ TEST_F(RegionStressTest, EveryElementGoesBackOnceAndInOrder) {
     workers.push_back({session, kReadU32, kTypeU32, ViDazoSim_TypeU32, {}});
     workers.push_back({session, kReadU8, kTypeU8, ViDazoSim_TypeU8, {}});
   }
-  std::atomic<int> progress{0};
+  Counter progress;
   std::atomic<bool> done{false};
   std::vector<std::thread> threads;
   for (Worker& w : workers) threads.emplace_back(runWorker, std::ref(w), std::ref(progress));
@@ -93,7 +93,7 @@ TEST_F(RegionStressTest, EveryElementGoesBackOnceAndInOrder) {
     }
   });
   threads.emplace_back([&] {  // closes the second session mid-run
-    waitUntil([&] { return progress.load() >= kRegionsPerWorker; }, 60000);
+    progress.waitFor(kRegionsPerWorker, std::chrono::seconds(60));
     int32_t status = ViDazoHx_Close(second, 0);
     EXPECT_TRUE(status == 0 || status == -61217) << status;
   });

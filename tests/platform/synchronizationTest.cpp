@@ -40,6 +40,7 @@ class tSharedExclusiveLockTestPeer {
 
 namespace {
 
+using platformtest::Counter;
 using platformtest::eventually;
 using platformtest::finishes;
 using platformtest::stillRunning;
@@ -188,11 +189,11 @@ struct WaiterGroup {
       threads.push_back(std::make_unique<WorkerThread>());
       done.push_back(threads.back()->post([this, &event] {
         tStatus status;
-        if (event.waitFor(kLongTimeoutMs, status)) ++woken;
+        if (event.waitFor(kLongTimeoutMs, status)) woken.add();
       }));
     }
   }
-  std::atomic<int> woken{0};
+  Counter woken;
   std::vector<std::unique_ptr<WorkerThread>> threads;
   std::vector<std::future<void>> done;
 };
@@ -203,14 +204,14 @@ TEST(EventSet, AutoResetWakesOneWaiterPerSet) {
   WaiterGroup group(event, 3);
   for (int expected = 1; expected <= 3; ++expected) {
     event.set();
-    ASSERT_TRUE(eventually([&] { return group.woken.load() >= expected; }));
-    EXPECT_EQ(group.woken.load(), expected);
+    ASSERT_TRUE(group.woken.waitFor(expected));
+    EXPECT_EQ(group.woken.value(), expected);
     // The one satisfied wait consumed the signal: nothing is left for a poll.
     tStatus poll;
     EXPECT_FALSE(event.waitFor(0, poll));
   }
   for (auto& done : group.done) EXPECT_TRUE(finishes(done));
-  EXPECT_EQ(group.woken.load(), 3);
+  EXPECT_EQ(group.woken.value(), 3);
 }
 
 TEST(EventSet, ManualResetWakesAllWaiters) {
@@ -219,7 +220,7 @@ TEST(EventSet, ManualResetWakesAllWaiters) {
   WaiterGroup group(event, 3);
   event.set();
   for (auto& done : group.done) EXPECT_TRUE(finishes(done));
-  EXPECT_EQ(group.woken.load(), 3);
+  EXPECT_EQ(group.woken.value(), 3);
   EXPECT_TRUE(event.waitFor(0, status));
 }
 

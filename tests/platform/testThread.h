@@ -1,5 +1,6 @@
 // testThread.h: helpers for concurrency tests. Threads are ordered with
-// futures and observable lock state, every wait is bounded, nothing sleeps.
+// futures, counters and observable lock state, every wait is bounded,
+// nothing sleeps.
 #pragma once
 
 #include <chrono>
@@ -10,11 +11,13 @@
 #include <mutex>
 #include <thread>
 
+#include "testSync.h"
+
 namespace platformtest {
 
-// Upper bound of every wait in the tests. A correct implementation never
-// comes near it; a broken one fails instead of hanging the suite.
-constexpr std::chrono::seconds kBound{10};
+using testsync::Counter;
+using testsync::eventually;
+using testsync::kBound;
 
 // A thread that runs posted work in order, so a test can make one specific
 // thread acquire and later release a lock.
@@ -69,17 +72,6 @@ inline bool finishes(std::future<void>& done) {
 
 inline bool stillRunning(std::future<void>& done) {
   return done.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
-}
-
-// Spins (yielding) until `predicate` holds or the bound passes.
-template <typename Predicate>
-bool eventually(Predicate predicate) {
-  const auto deadline = std::chrono::steady_clock::now() + kBound;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
 }
 
 }  // namespace platformtest
