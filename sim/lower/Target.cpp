@@ -144,6 +144,16 @@ void ringDoorbell(Session& session, uint64_t offset, uint64_t end) {
   raiseLocked(session, irqs);
 }
 
+// Runs `work` on the locked session `value` and returns its status, or the
+// status of a failed lookup. Blocks on the session's mutex.
+template <typename Work>
+int32_t withSession(uint32_t value, Work&& work) {
+  SessionPtr session;
+  std::unique_lock<std::mutex> lock;
+  const int32_t status = lockSession(value, &session, &lock);
+  return status != 0 ? status : work(*session);
+}
+
 void copyText(char* destination, size_t capacity, const std::string& text) {
   std::strncpy(destination, text.c_str(), capacity - 1);
   destination[capacity - 1] = '\0';
@@ -232,11 +242,10 @@ int32_t closeSession(uint32_t session) {
 }
 
 int32_t setTargetState(uint32_t session, uint32_t state) {
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status == 0) s->state = state;
-  return status;
+  return withSession(session, [&](Session& s) {
+    s.state = state;
+    return 0;
+  });
 }
 
 int32_t accessRegisters(uint32_t session, uint32_t offset, void* data, uint32_t count, uint32_t type, bool write) {
@@ -244,56 +253,50 @@ int32_t accessRegisters(uint32_t session, uint32_t offset, void* data, uint32_t 
   if (data == nullptr && count != 0) return ViDazoSim_StatusInvalidParameter;
   const uint64_t end = static_cast<uint64_t>(offset) + static_cast<uint64_t>(count) * size;
   if (offset % size != 0 || end > ViDazoSim_RegisterSpaceBytes) return ViDazoSim_StatusInvalidRegister;
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status != 0) return status;
-  uint8_t* space = reinterpret_cast<uint8_t*>(s->registers.get()) + offset;
-  uint8_t* bytes = static_cast<uint8_t*>(data);
-  const size_t length = static_cast<size_t>(count) * size;
-  if (write) {
-    if (type == ViDazoSim_TypeBool) {
-      for (size_t i = 0; i < length; ++i) space[i] = bytes[i] != 0 ? 1 : 0;
-    } else if (length != 0) {
-      std::memcpy(space, bytes, length);
+  return withSession(session, [&](Session& s) {
+    uint8_t* space = reinterpret_cast<uint8_t*>(s.registers.get()) + offset;
+    uint8_t* bytes = static_cast<uint8_t*>(data);
+    const size_t length = static_cast<size_t>(count) * size;
+    if (write) {
+      if (type == ViDazoSim_TypeBool) {
+        for (size_t i = 0; i < length; ++i) space[i] = bytes[i] != 0 ? 1 : 0;
+      } else if (length != 0) {
+        std::memcpy(space, bytes, length);
+      }
+      ringDoorbell(s, offset, end);
+    } else {
+      if (type == ViDazoSim_TypeBool) {
+        for (size_t i = 0; i < length; ++i) bytes[i] = space[i] != 0 ? 1 : 0;
+      } else if (length != 0) {
+        std::memcpy(bytes, space, length);
+      }
     }
-    ringDoorbell(*s, offset, end);
-  } else {
-    if (type == ViDazoSim_TypeBool) {
-      for (size_t i = 0; i < length; ++i) bytes[i] = space[i] != 0 ? 1 : 0;
-    } else if (length != 0) {
-      std::memcpy(bytes, space, length);
-    }
-  }
-  return 0;
+    return 0;
+  });
 }
 
 int32_t reserveIrqContext(uint32_t session, ViDazoDll_IrqContext* context) {
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status != 0) return status;
-  if (context == nullptr) {
-    ++s->anonymousIrqContexts;
+  return withSession(session, [&](Session& s) {
+    if (context == nullptr) {
+      ++s.anonymousIrqContexts;
+      return 0;
+    }
+    const uintptr_t token = s.nextIrqContext++;
+    s.irqContexts.insert(token);
+    *context = reinterpret_cast<ViDazoDll_IrqContext>(token);
     return 0;
-  }
-  const uintptr_t token = s->nextIrqContext++;
-  s->irqContexts.insert(token);
-  *context = reinterpret_cast<ViDazoDll_IrqContext>(token);
-  return 0;
+  });
 }
 
 int32_t unreserveIrqContext(uint32_t session, ViDazoDll_IrqContext context) {
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status != 0) return status;
-  if (context == nullptr) {
-    if (s->anonymousIrqContexts == 0) return ViDazoSim_StatusInvalidIrqContext;
-    --s->anonymousIrqContexts;
-    return 0;
-  }
-  return s->irqContexts.erase(reinterpret_cast<uintptr_t>(context)) != 0 ? 0 : ViDazoSim_StatusInvalidIrqContext;
+  return withSession(session, [&](Session& s) {
+    if (context == nullptr) {
+      if (s.anonymousIrqContexts == 0) return ViDazoSim_StatusInvalidIrqContext;
+      --s.anonymousIrqContexts;
+      return 0;
+    }
+    return s.irqContexts.erase(reinterpret_cast<uintptr_t>(context)) != 0 ? 0 : ViDazoSim_StatusInvalidIrqContext;
+  });
 }
 
 int32_t waitOnIrqs(uint32_t session, uint32_t mask, uint32_t timeout, uint32_t* asserted, ViDazoDll_Bool* timedOut) {
@@ -313,39 +316,34 @@ int32_t waitOnIrqs(uint32_t session, uint32_t mask, uint32_t timeout, uint32_t* 
 }
 
 int32_t acknowledgeIrqs(uint32_t session, uint32_t irqs) {
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status == 0) s->irqsAsserted &= ~irqs;
-  return status;
+  return withSession(session, [&](Session& s) {
+    s.irqsAsserted &= ~irqs;
+    return 0;
+  });
 }
 
 int32_t raiseIrqs(uint32_t session, uint32_t irqs) {
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status == 0) raiseLocked(*s, irqs);
-  return status;
+  return withSession(session, [&](Session& s) {
+    raiseLocked(s, irqs);
+    return 0;
+  });
 }
 
 int32_t getAssertedIrqs(uint32_t session, uint32_t* irqs) {
   if (irqs == nullptr) return ViDazoSim_StatusInvalidParameter;
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status == 0) *irqs = s->irqsAsserted;
-  return status;
+  return withSession(session, [&](Session& s) {
+    *irqs = s.irqsAsserted;
+    return 0;
+  });
 }
 
 int32_t bitfileContents(uint32_t session, const char** contents, uint32_t* length) {
   if (contents == nullptr || length == nullptr) return ViDazoSim_StatusInvalidParameter;
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status != 0) return status;
-  *contents = s->bitfileContents.c_str();
-  *length = static_cast<uint32_t>(s->bitfileContents.size());
-  return 0;
+  return withSession(session, [&](Session& s) {
+    *contents = s.bitfileContents.c_str();
+    *length = static_cast<uint32_t>(s.bitfileContents.size());
+    return 0;
+  });
 }
 
 int32_t resetSimulator() {
@@ -380,30 +378,27 @@ uint32_t openSessionCount() {
 
 int32_t getTargetState(uint32_t session, uint32_t* state) {
   if (state == nullptr) return ViDazoSim_StatusInvalidParameter;
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status == 0) *state = s->state;
-  return status;
+  return withSession(session, [&](Session& s) {
+    *state = s.state;
+    return 0;
+  });
 }
 
 int32_t getSessionInfo(uint32_t session, ViDazoSim_SessionInfo* info) {
   if (info == nullptr) return ViDazoSim_StatusInvalidParameter;
-  SessionPtr s;
-  std::unique_lock<std::mutex> lock;
-  const int32_t status = lockSession(session, &s, &lock);
-  if (status != 0) return status;
-  *info = ViDazoSim_SessionInfo{};
-  info->value = s->value;
-  info->parent = s->parent;
-  info->state = s->state;
-  info->openAttribute = s->openAttribute;
-  info->resourceIndex = s->resourceIndex;
-  info->irqContexts = s->anonymousIrqContexts + static_cast<uint32_t>(s->irqContexts.size());
-  copyText(info->resource, sizeof info->resource, s->resource);
-  copyText(info->bitfile, sizeof info->bitfile, s->bitfile);
-  copyText(info->signature, sizeof info->signature, s->signature);
-  return 0;
+  return withSession(session, [&](Session& s) {
+    *info = ViDazoSim_SessionInfo{};
+    info->value = s.value;
+    info->parent = s.parent;
+    info->state = s.state;
+    info->openAttribute = s.openAttribute;
+    info->resourceIndex = s.resourceIndex;
+    info->irqContexts = s.anonymousIrqContexts + static_cast<uint32_t>(s.irqContexts.size());
+    copyText(info->resource, sizeof info->resource, s.resource);
+    copyText(info->bitfile, sizeof info->bitfile, s.bitfile);
+    copyText(info->signature, sizeof info->signature, s.signature);
+    return 0;
+  });
 }
 
 uint32_t blockedCallCount() {
