@@ -13,34 +13,22 @@
 #include <new>
 #include <vector>
 
+#include "failingAllocator.h"
 #include "fifo/acquire.h"
 #include "fifo/fifoState.h"
 #include "protons/time/monotonicClock.h"
 #include "regionFixture.h"
 #include "sessions/registry.h"
 
-// Makes the next nothrow allocation of one region-queue node fail on the
-// arming thread, so the region list cannot grow.
+// The size of one region-queue node (the entry and two links), so that a
+// test can make the region list unable to grow.
 namespace {
-struct RegionNodeShape {  // the queue's node: the entry and two links
+struct RegionNodeShape {
   tRegionEntry entry;
   void* previous;
   void* next;
 };
-thread_local bool failNextRegionNode = false;
 }  // namespace
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  if (failNextRegionNode && size == sizeof(RegionNodeShape)) {
-    failNextRegionNode = false;
-    return nullptr;
-  }
-  try {
-    return ::operator new(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
 
 namespace regiontest {
 namespace {
@@ -256,8 +244,9 @@ TEST_F(RegionTest, RefusedReferenceBehindAnOlderRegionGoesBackAfterIt) {
 TEST_F(RegionTest, RegionListThatCannotGrowLosesNoElements) {
   Region older = acquireRead(session_, kReadU32, 1, 100);
   ASSERT_EQ(0, older.status);
-  failNextRegionNode = true;
+  testsupport::failAllocationsOf(sizeof(RegionNodeShape));
   Region r = acquireRead(session_, kReadU32, 2, 100);
+  EXPECT_EQ(0, testsupport::disarmAllocationFailures()) << "the armed failure was not reached";
   EXPECT_EQ(-52000, r.status);
   EXPECT_EQ(0u, r.reference);
   EXPECT_EQ(GiveBacks{}, giveBacks(session_));

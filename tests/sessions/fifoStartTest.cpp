@@ -25,6 +25,9 @@ using ::testing::IsEmpty;
 namespace sessiontest {
 namespace {
 
+using testsupport::disarmAllocationFailures;
+using testsupport::failAllocationsOf;
+
 constexpr auto kBound = std::chrono::seconds(10);
 
 class FifoStartTest : public SessionTest {};

@@ -20,6 +20,9 @@ using ::testing::IsEmpty;
 namespace sessiontest {
 namespace {
 
+using testsupport::disarmAllocationFailures;
+using testsupport::failAllocationsOf;
+
 class RegistryTest : public SessionTest {
  protected:
   uint32_t openAs(uint32_t value) {

@@ -18,6 +18,9 @@ using ::testing::IsEmpty;
 namespace sessiontest {
 namespace {
 
+using testsupport::disarmAllocationFailures;
+using testsupport::failAllocationsOf;
+
 class StickyAllocationTest : public SessionTest {};
 
 // One test on purpose: its steps depend on the order in which they run.

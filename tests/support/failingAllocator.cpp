@@ -24,7 +24,7 @@ bool shouldFail(std::size_t bytes) {
 }
 }  // namespace
 
-namespace sessiontest {
+namespace testsupport {
 
 void failAllocationsOf(std::size_t bytes, int count) {
   armedCount.store(0);
@@ -37,7 +37,7 @@ int disarmAllocationFailures() {
   return armedCount.exchange(0);
 }
 
-}  // namespace sessiontest
+}  // namespace testsupport
 
 void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
   if (shouldFail(bytes)) return nullptr;

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace sessiontest {
+namespace testsupport {
 
 // The next `count` non-throwing allocations of exactly `bytes` bytes fail
 // (return null). Earlier arming is replaced.
@@ -13,4 +13,4 @@ void failAllocationsOf(std::size_t bytes, int count = 1);
 // Number of armed failures that have not happened yet; disarms them.
 int disarmAllocationFailures();
 
-}  // namespace sessiontest
+}  // namespace testsupport
