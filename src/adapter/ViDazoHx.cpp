@@ -118,7 +118,6 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_ReadArray32(uint32_t session, uint32_t 
     mergeStatus(&status, StatusSessionNotSupported);
   } else {
     status = hostResizeArray(kRegisterArrayType, &array, count);
-    if (status == StatusSuccess && isAbsentArray(array)) status = StatusUnexpectedFailure;
     if (status == StatusSuccess) {
       auto* elements = static_cast<uint32_t*>(arrayElements(array, kRegisterArrayType));
       mergeStatus(&status, lower::ReadArrayU32(routedSession(session), offset, elements, count));
@@ -208,7 +207,6 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_ReadFifoScalar(uint32_t session, uint32
   if (isAbsentArray(array)) return StatusInvalidParameter;
 
   int32_t status = hostResizeArray(typeCode, &array, count);
-  if (status == StatusSuccess && isAbsentArray(array)) status = StatusUnexpectedFailure;
   uint32_t elementsRemaining = 0;
   if (!isValidTypeCode(typeCode)) {
     status = StatusInvalidParameter;

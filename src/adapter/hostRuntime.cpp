@@ -12,9 +12,14 @@
 
 #include "adapter/status.h"
 
+// hostResizeArray()
+// A host that answers 0 but leaves no block behind is treated as failing:
+// its callers would otherwise write the elements through a null pointer.
 int32_t hostResizeArray(int32_t typeCode, ViDazoHx_ArrayHandle* array, uint32_t count) {
   constexpr int32_t kOneDimension = 1;
-  return convertHostResult(NumericArrayResize(typeCode, kOneDimension, array, count));
+  const int32_t status = convertHostResult(NumericArrayResize(typeCode, kOneDimension, array, count));
+  if (status == StatusSuccess && (*array == nullptr || **array == nullptr)) return StatusUnexpectedFailure;
+  return status;
 }
 
 // The host answers 0 when it took the registration; anything else is a
@@ -24,6 +29,11 @@ int32_t hostSetCleanupProc(ViDazoHx_HostProcedure procedure, uintptr_t argument,
   return convertHostResult(RTSetCleanupProc(procedure, argument, mode));
 }
 
+// hostCreateReference()
+// Likewise a host that answers 0 without handing out a data record: the
+// caller could not fill it, so no region may be lent on that reference.
 int32_t hostCreateReference(uint32_t* reference, ViDazoHx_DataRecord** record) {
-  return convertHostResult(EDVR_CreateReference(reference, record));
+  const int32_t status = convertHostResult(EDVR_CreateReference(reference, record));
+  if (status == StatusSuccess && *record == nullptr) return StatusUnexpectedFailure;
+  return status;
 }
