@@ -160,29 +160,25 @@ void tEvent::wait() {
 // tEvent::waitFor()
 // Blocks for at most `timeoutMs` (0 polls; 0xFFFFFFFF has no limit). Returns
 // true when the event was signalled in time, consuming it if auto-reset.
+// Holds the event mutex throughout, except inside the condition waits.
 bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
   if (status.isError()) return false;
-  mutex_.lock();
+  tMutexHolder hold(mutex_);
 
-  if (timeoutMs == kPollTimeout && !signalled_) {
-    mutex_.unlock();
+  if (!signalled_ && timeoutMs == kPollTimeout) {
     status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLinePollTimedOut);
     return false;
   }
 
   if (!signalled_ && timeoutMs == kInfiniteTimeout) {
     while (!signalled_) {
-      if (pthread_cond_wait(&condition_, mutex_.native()) != 0) {
-        mutex_.unlock();
-        return false;
-      }
+      if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return false;
     }
   } else if (!signalled_) {
     const timespec deadline = realtimeDeadline(timeoutMs);
     while (!signalled_) {
       const int result = pthread_cond_timedwait(&condition_, mutex_.native(), &deadline);
       if (result == 0 || signalled_) continue;
-      mutex_.unlock();
       if (result == ETIMEDOUT) {
         status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLineDeadlineTimedOut);
       }
@@ -191,7 +187,6 @@ bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
   }
 
   if (autoReset_) signalled_ = false;
-  mutex_.unlock();
   return true;
 }
 
@@ -230,9 +225,10 @@ void tSharedExclusiveLock::acquireSharedAfterBackOff() {
 // never land after releaseExclusive() has reset drainedEvent. Then blocks on
 // the gate; the caller retries from the top.
 void tSharedExclusiveLock::waitForExclusiveEnd() {
-  drainMutex.lock();
-  if (userCount.fetch_sub(1, std::memory_order_seq_cst) - 1 == 0) drainedEvent.set();
-  drainMutex.unlock();
+  {
+    tMutexHolder drain(drainMutex);
+    if (userCount.fetch_sub(1, std::memory_order_seq_cst) - 1 == 0) drainedEvent.set();
+  }
   gateEvent.wait();
 }
 
@@ -242,9 +238,8 @@ void tSharedExclusiveLock::waitForExclusiveEnd() {
 // setting it then would let the next exclusive acquirer pass shared holders
 // still inside. A count still at 0 under drainMutex is the current drain.
 void tSharedExclusiveLock::signalDrainIfStillDrained() {
-  drainMutex.lock();
+  tMutexHolder drain(drainMutex);
   if (userCount.load(std::memory_order_seq_cst) == 0) drainedEvent.set();
-  drainMutex.unlock();
 }
 
 // tSharedExclusiveLock::acquireExclusive()
@@ -266,11 +261,12 @@ void tSharedExclusiveLock::acquireExclusive() {
 // Restores the base count and resets the drain under drainMutex, then opens
 // the gate: one broadcast frees every backed-off shared acquirer.
 void tSharedExclusiveLock::releaseExclusive() {
-  drainMutex.lock();
-  userCount.fetch_add(1, std::memory_order_seq_cst);
-  drainedEvent.reset();
-  exclusiveActive.store(0, std::memory_order_seq_cst);
-  gateEvent.set();
-  drainMutex.unlock();
-  exclusiveMutex.unlock();
+  {
+    tMutexHolder drain(drainMutex);
+    userCount.fetch_add(1, std::memory_order_seq_cst);
+    drainedEvent.reset();
+    exclusiveActive.store(0, std::memory_order_seq_cst);
+    gateEvent.set();
+  }
+  exclusiveMutex.unlock();  // taken by acquireExclusive(): the tenure ends here
 }
