@@ -2,11 +2,13 @@
 // forward, and the exports that marshal host arrays.
 //
 // This is the library's chief source. The host calls these functions on its
-// own threads, concurrently; none of them keeps state between calls or takes
-// a lock, and each blocks only as long as the lower library, the resource
-// broker or the host runtime does. The session rule comes first everywhere:
-// a session value with bit 0x2000 is refused before anything is called or
-// touched. Most calls reach the lower library with bit 0x4000 set.
+// own threads, concurrently; none of them takes a lock, the only state kept
+// between calls is the reserved IRQ context count (changed atomically), and
+// each blocks only as long as the lower library, the resource broker or the
+// host runtime does. A session value with bit 0x2000 is refused before
+// anything is called; only the register-array exports look at their handle
+// first, and the array read then still sets the element count to 0. Most
+// calls reach the lower library with bit 0x4000 set.
 //
 // Host arrays are filled in place: reads have the host resize the array
 // once, up front, then let the lower library write straight into the
@@ -109,6 +111,10 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_WriteSgl(uint32_t session, uint32_t off
   return ViDazoHx_Write32(session, offset, pattern);
 }
 
+// ViDazoHx_ReadArray32()
+// An absent handle is refused before anything else, the session rule
+// included. From there on the element count is always set from the outcome,
+// also for a refused session, which is never resized or forwarded.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_ReadArray32(uint32_t session, uint32_t offset, uint32_t count,
                                                     ViDazoHx_ArrayHandle array) {
   if (isAbsentArray(array)) return StatusInvalidParameter;
@@ -127,6 +133,8 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_ReadArray32(uint32_t session, uint32_t 
   return status;
 }
 
+// ViDazoHx_WriteArray32(): the array's own count and storage go to the lower
+// library as they are; nothing is resized.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_WriteArray32(uint32_t session, uint32_t offset,
                                                      ViDazoHx_ArrayHandle array) {
   if (isAbsentArray(array)) return StatusInvalidParameter;
