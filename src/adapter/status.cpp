@@ -1,23 +1,9 @@
-// status.cpp: the merge rule and the host result conversion.
+// status.cpp: the host result conversion.
 //
-// Every sequence of steps in the library keeps one status variable and
-// merges each step into it, so the first error wins and a warning survives
-// later successes. Results of host-runtime functions arrive in the host's
-// own code space and are mapped onto the library's statuses here.
-//
-// Neither function blocks or locks; a status variable belongs to one call.
+// Results of host-runtime functions arrive in the host's own code space and
+// are mapped onto the library's statuses here. It neither blocks nor locks.
 
 #include "adapter/status.h"
-
-int32_t mergeStatus(int32_t* destination, int32_t status) {
-  if (destination == nullptr) return StatusInvalidParameter;
-  const int32_t current = *destination;
-  // An earlier error is never replaced; a warning gives way only to an error.
-  if (current < 0) return current;
-  if (current > 0 && status >= 0) return current;
-  *destination = status;
-  return status;
-}
 
 int32_t convertHostResult(int32_t hostResult) {
   switch (hostResult) {

@@ -5,10 +5,9 @@
 
 #include "protons/status/statusCodes.h"
 
-// mergeStatus(): merges `status` into *destination (an error is never
-// replaced; a warning only by an error; 0 by anything) and returns the new
-// value; returns StatusInvalidParameter and stores nothing when absent.
-int32_t mergeStatus(int32_t* destination, int32_t status);
+// mergeStatus() lives with the status codes (statusCodes.h): the platform's
+// scoped status record folds its code back by the same rule.
+
 
 // convertHostResult(): 0 -> 0, 2 -> StatusMemoryFull, 41 -> StatusHostCancelled,
 // anything else -> StatusUnexpectedFailure.

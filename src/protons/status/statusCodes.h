@@ -33,3 +33,18 @@ constexpr const char* kFileSynchronization = "quarks/synchronization";
 constexpr const char* kFileMemoryAllocation = "protons/cppNewDelete/memoryAllocation";
 constexpr const char* kFileStlStatus = "protons/status/stlStatus";
 constexpr const char* kFileDllMain = "protons/dll/posix/tDLLMain";
+
+// mergeStatus(): the merge rule. Every sequence of steps keeps one status
+// variable and merges each step into it, so the first error wins and a
+// warning survives later successes: an error is never replaced, a warning
+// only by an error, 0 by anything. Returns the variable's new value, or
+// StatusInvalidParameter (storing nothing) when it is absent. Does not block
+// or lock; a status variable belongs to one call.
+inline int32_t mergeStatus(int32_t* destination, int32_t status) {
+  if (destination == nullptr) return StatusInvalidParameter;
+  const int32_t current = *destination;
+  if (current < 0) return current;
+  if (current > 0 && status >= 0) return current;
+  *destination = status;
+  return status;
+}

@@ -101,14 +101,10 @@ bool tStatus::absorbStatus(const tStatus& other) {
 tKelAutoStatus::tKelAutoStatus(int32_t* bound) : tStatus(), boundStatus(bound) {}
 
 // tKelAutoStatus::~tKelAutoStatus()
-// Folds the record's code into the bound word with the same precedence as
-// the status merge: an error there stays, a warning there yields only to an
-// error.
-tKelAutoStatus::~tKelAutoStatus() {
-  if (boundStatus == nullptr) return;
-  if (*boundStatus < 0) return;
-  if (*boundStatus == 0 || code < 0) *boundStatus = code;
-}
+// Folds the record's code into the bound word by the merge rule: an error
+// there stays, a warning there yields only to an error. An absent word is
+// left alone.
+tKelAutoStatus::~tKelAutoStatus() { mergeStatus(boundStatus, code); }
 
 // containerCheck(): a status word carries no origin, so only the code goes.
 int32_t containerCheck(bool allocationFailed) { return allocationFailed ? StatusMemoryFull : StatusSuccess; }
