@@ -8,7 +8,6 @@
 // mergeStatus() lives with the status codes (statusCodes.h): the platform's
 // scoped status record folds its code back by the same rule.
 
-
 // convertHostResult(): 0 -> 0, 2 -> StatusMemoryFull, 41 -> StatusHostCancelled,
 // anything else -> StatusUnexpectedFailure.
 int32_t convertHostResult(int32_t hostResult);
