@@ -18,6 +18,24 @@ set(VIDAZOHX_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ViDazoHx)
 set(VIDAZOSIM_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ViDazoSim)
 set(VIDAZOHX_PKGCONFIG_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+# vidazohx_install_package(<name> <destination> <component>)
+# Installs the CMake package <name>: its exported targets <name>Targets in
+# the namespace <name>::, <name>Config.cmake from <name>Config.cmake.in, and
+# a version file (same major version is compatible).
+function(vidazohx_install_package name destination component)
+  install(EXPORT ${name}Targets NAMESPACE ${name}::
+    DESTINATION ${destination} COMPONENT ${component})
+  configure_package_config_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${name}Config.cmake.in
+    ${PROJECT_BINARY_DIR}/cmake/${name}Config.cmake
+    INSTALL_DESTINATION ${destination})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake/${name}ConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES
+    ${PROJECT_BINARY_DIR}/cmake/${name}Config.cmake
+    ${PROJECT_BINARY_DIR}/cmake/${name}ConfigVersion.cmake
+    DESTINATION ${destination} COMPONENT ${component})
+endfunction()
+
 # ---- the library ----------------------------------------------------------
 
 # The host runtime opens "libViDazoHx.so" and the library opens "libViDazo.so"
@@ -29,17 +47,7 @@ install(TARGETS ViDazoHx EXPORT ViDazoHxTargets
 install(FILES ${PROJECT_SOURCE_DIR}/include/ViDazoHx/ViDazoHx.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ViDazoHx COMPONENT development)
 
-install(EXPORT ViDazoHxTargets NAMESPACE ViDazoHx::
-  DESTINATION ${VIDAZOHX_CMAKE_INSTALL_DIR} COMPONENT development)
-configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ViDazoHxConfig.cmake.in
-  ${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfig.cmake
-  INSTALL_DESTINATION ${VIDAZOHX_CMAKE_INSTALL_DIR})
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES
-  ${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfig.cmake
-  ${PROJECT_BINARY_DIR}/cmake/ViDazoHxConfigVersion.cmake
-  DESTINATION ${VIDAZOHX_CMAKE_INSTALL_DIR} COMPONENT development)
+vidazohx_install_package(ViDazoHx ${VIDAZOHX_CMAKE_INSTALL_DIR} development)
 
 # ---- the stand-ins ----------------------------------------------------------
 
@@ -54,17 +62,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/sim/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim
   FILES_MATCHING PATTERN "*.h")
 
-install(EXPORT ViDazoSimTargets NAMESPACE ViDazoSim::
-  DESTINATION ${VIDAZOSIM_CMAKE_INSTALL_DIR} COMPONENT sim)
-configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ViDazoSimConfig.cmake.in
-  ${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfig.cmake
-  INSTALL_DESTINATION ${VIDAZOSIM_CMAKE_INSTALL_DIR})
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES
-  ${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfig.cmake
-  ${PROJECT_BINARY_DIR}/cmake/ViDazoSimConfigVersion.cmake
-  DESTINATION ${VIDAZOSIM_CMAKE_INSTALL_DIR} COMPONENT sim)
+vidazohx_install_package(ViDazoSim ${VIDAZOSIM_CMAKE_INSTALL_DIR} sim)
 
 # ---- pkg-config -------------------------------------------------------------
 
