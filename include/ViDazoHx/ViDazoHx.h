@@ -73,6 +73,49 @@ extern "C" {
 #define ViDazoHx_InfiniteTimeout 0xFFFFFFFFu
 
 /* ======================================================================
+ * Status names
+ * ==================================================================== */
+
+/* An inline function needs C99 or C++; GNU-compatible compilers also accept
+ * their own spelling in C89 mode. A plain C89 compiler does without it. */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define VIDAZOHX_STATUS_TEXT_INLINE static inline
+#elif defined(__GNUC__)
+#define VIDAZOHX_STATUS_TEXT_INLINE static __inline__
+#endif
+
+#ifdef VIDAZOHX_STATUS_TEXT_INLINE
+/**
+ * Names a status for logs and messages: "Success" for 0, the macro name
+ * without its prefix for every status the library produces and for the
+ * lower library's FIFO timeout (-50400), otherwise "warning from below"
+ * (positive) or "error from the lower library, broker or host" (negative).
+ * The text is static; the function is inline, so it adds no export.
+ */
+VIDAZOHX_STATUS_TEXT_INLINE const char* ViDazoHx_StatusText(int32_t status) {
+  switch (status) {
+    case 0: return "Success";
+    case ViDazoHx_StatusHostCancelled: return "HostCancelled";
+    case ViDazoHx_StatusMemoryFull: return "MemoryFull";
+    case ViDazoHx_StatusUnexpectedFailure: return "UnexpectedFailure";
+    case ViDazoHx_StatusInvalidParameter: return "InvalidParameter";
+    case ViDazoHx_StatusLibraryNotFound: return "LibraryNotFound";
+    case ViDazoHx_StatusTimedOut: return "TimedOut";
+    case ViDazoHx_StatusSyncInitFailed: return "SyncInitFailed";
+    case ViDazoHx_StatusLibraryNotOpen: return "LibraryNotOpen";
+    case ViDazoHx_StatusRegionsOutstanding: return "RegionsOutstanding";
+    case ViDazoHx_StatusAcquireTimedOut: return "AcquireTimedOut";
+    case ViDazoHx_StatusSessionNotSupported: return "SessionNotSupported";
+    case ViDazoHx_StatusEntryPointMissing: return "EntryPointMissing";
+    case ViDazoHx_StatusSessionNotFound: return "SessionNotFound";
+    case ViDazoHx_StatusFifoTimeout: return "FifoTimeout";
+    default: break;
+  }
+  return status > 0 ? "warning from below" : "error from the lower library, broker or host";
+}
+#endif
+
+/* ======================================================================
  * Host data
  * ==================================================================== */
 
