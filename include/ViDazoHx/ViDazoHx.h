@@ -1,5 +1,7 @@
-/*
- * ViDazoHx.h: the host-facing interface of libViDazoHx.
+/**
+ * @file ViDazoHx.h
+ * @brief The host-facing interface of libViDazoHx: 33 functions, their
+ *        statuses, the host data types and the host-runtime contract.
  *
  * A host programming environment loads libViDazoHx.so into its own process
  * and drives FPGA targets through the 33 functions below. The library
@@ -14,12 +16,124 @@
  *   - FIFO regions lent to the host without copying, given back strictly in
  *     acquisition order, holding off close, download and reset while out.
  *
- * Every function returns an int32_t status: 0 success, negative error,
- * positive warning. Statuses not listed below come from the lower library,
- * the resource broker or the host runtime and are passed on unchanged.
+ * New to the library? examples/c-host/host.c and examples/cpp-host/host.cpp
+ * are complete hosts to start from.
  *
- * The three host-runtime functions declared at the end are not part of the
- * library: the hosting process provides them.
+ * @section vidazohx_statuses Statuses
+ * Every function returns an int32_t status: 0 success, negative error,
+ * positive warning (the call did its work; the warning comes from below).
+ * The statuses the library makes itself are the ViDazoHx_Status* macros;
+ * any other value comes from the lower library, the resource broker or the
+ * host runtime and is passed on unchanged. ViDazoHx_StatusText() names
+ * them. Each function lists the outcomes a host can see.
+ *
+ * @section vidazohx_timeouts Timeouts
+ * Timeouts are in milliseconds; 0 means "do not wait" and
+ * ViDazoHx_InfiniteTimeout "no limit". WaitOnIrqs, ReadFifoScalar and
+ * WriteFifoScalar hand theirs to the lower library. The acquire-region
+ * functions measure theirs from the moment they are called, so time spent
+ * queued behind another acquisition of the same FIFO counts against it;
+ * which timeout status they give is described at
+ * ViDazoHx_AcquireFifoReadRegionScalar().
+ *
+ * @section vidazohx_threads Threads
+ * Every function may be called from any thread, concurrently with any
+ * other. The library starts no threads of its own and keeps no thread
+ * affinity: a session opened on one thread may be used and closed on
+ * another, and a reference may be disposed of on any thread.
+ *
+ * What blocks, and on what:
+ *   - Run, Abort, the register functions, AcknowledgeIrqs, ConfigureFifo,
+ *     ConfigureFifo2, StopFifo, GetPeerToPeerFifoEndpoint and the resource
+ *     functions take no lock of the library's: they block only as long as
+ *     the lower library or the broker does. ReserveIrqContext and
+ *     UnreserveIrqContext never block.
+ *   - WaitOnIrqs, ReadFifoScalar and WriteFifoScalar wait in the lower
+ *     library, within their timeout (the last two also in the host's
+ *     NumericArrayResize for reads).
+ *   - Open, OpenResource, Close, StartFifo, Download, Reset and the two
+ *     acquire-region functions need the registry of sessions: Open,
+ *     OpenResource and Close hold it exclusively for a moment, the others
+ *     share it.
+ *   - An acquire-region call holds its FIFO for its whole wait (within its
+ *     timeout): a second acquisition of the same FIFO queues behind it
+ *     without limit, and so does a Close of that session, which waits for
+ *     every acquisition under way on the FIFOs it closes.
+ *   - Disposing of a reference (the release procedure) takes only that
+ *     FIFO's region lock; when it gives back the last region of a session
+ *     whose close was put off it finishes that close, blocking as Close does.
+ *
+ * A limitation of the design: an acquisition queued behind another one on
+ * the same FIFO, or a Close waiting for an acquisition, holds up every call
+ * that needs the registry (opens, closes, FIFO starts, acquisitions,
+ * download and reset) on every session, until the acquisition it waits for
+ * ends. Register, IRQ and scalar FIFO calls go on. So:
+ *   - give acquisitions finite timeouts: the hold-up then lasts at most one
+ *     timeout; with ViDazoHx_InfiniteTimeout it lasts until data arrives or
+ *     the host's cleanup runs;
+ *   - acquire from one thread per FIFO, so that no acquisition queues;
+ *   - stop acquiring on a session before closing it.
+ *
+ * @section vidazohx_host_runtime Host-runtime contract
+ * The library calls three functions it does not define: the hosting
+ * process provides NumericArrayResize(), RTSetCleanupProc() and
+ * EDVR_CreateReference() (declared at the end of this header; during
+ * development the host-runtime stand-in provides them). Their results: 0
+ * success, 2 out of memory (the library answers ViDazoHx_StatusMemoryFull),
+ * 41 cancelled (ViDazoHx_StatusHostCancelled), anything else
+ * ViDazoHx_StatusUnexpectedFailure.
+ *
+ * The library hands the host two kinds of procedure: cleanup procedures
+ * (through RTSetCleanupProc) and the release procedure of each lent region
+ * (in its data record). The host must:
+ *   - run them on its own threads, never synchronously inside
+ *     RTSetCleanupProc() or EDVR_CreateReference(): the library calls those
+ *     two holding its registry or FIFO locks, and a procedure run inside
+ *     them would deadlock on them or act on a record that is not finished,
+ *     or is already destroyed, when the call returns;
+ *   - when it stops, run every mode-6 cleanup before any mode-2 one: mode 6
+ *     ends a waiting acquisition, mode 2 closes a session, and a close
+ *     waits for acquisitions on the session, so the other order can wait for
+ *     ever;
+ *   - when a registration is withdrawn while its procedure is running, let
+ *     the withdrawal return only after the procedure has: the argument of a
+ *     mode-6 procedure lives on the stack of the acquiring call.
+ *
+ * References and their data records: see EDVR_CreateReference() and
+ * ViDazoHx_DataRecord.
+ *
+ * @section vidazohx_load Load failure
+ * Loading libViDazoHx.so opens the lower library, libViDazo.so, through the
+ * loader's search path (LD_LIBRARY_PATH, the loader cache, the default
+ * directories: the library carries no RPATH) and resolves all of its
+ * functions. When the lower library cannot be opened, or lacks any of its
+ * functions, the library halts the process on purpose, during the load: a
+ * host cannot be told that a library failed to load, and every function
+ * would run on an unbound lower library. The load never returns. On
+ * standard error come, when libViDazo.so is missing, the open error
+ *
+ *     Error opening libViDazo.so: libViDazo.so: cannot open shared object file: No such file or directory
+ *
+ * then, in either case, the assertion line and the halt message
+ *
+ *     [ViDazoHx|protons/dll/posix/tDLLMain|59] !!!ASSERT!!!
+ *     Main failed during process attach request.  Module not loaded. No choice but to halt the process.
+ *
+ * after which the process stops with a trap signal (SIGTRAP). So make sure
+ * libViDazo.so can be found before loading libViDazoHx.so. For the same
+ * reason a host never sees ViDazoHx_StatusLibraryNotFound or
+ * ViDazoHx_StatusEntryPointMissing returned by a function.
+ *
+ * @section vidazohx_version Version
+ * VIDAZOHX_VERSION_MAJOR, VIDAZOHX_VERSION_MINOR and VIDAZOHX_VERSION_PATCH
+ * name the release this header belongs to; the library's version block
+ * (`strings libViDazoHx.so | grep ViDazoHx.version`) and the CMake and
+ * pkg-config packages carry the same version.
+ *
+ * @section vidazohx_c C
+ * The header compiles as C89, C99 and C++. ViDazoHx_StatusText() is an
+ * inline function; a C89 compiler that is not GNU-compatible goes without
+ * it.
  */
 #ifndef VIDAZOHX_VIDAZOHX_H
 #define VIDAZOHX_VIDAZOHX_H
@@ -40,7 +154,7 @@ extern "C" {
 /* ======================================================================
  * Statuses produced by the library itself
  * ==================================================================== */
-/** The host's cleanup ran during a region acquisition, or a host function answered 41. */
+/** The host's cleanup ran while a region acquisition waited, or a host function answered 41. */
 #define ViDazoHx_StatusHostCancelled (-50405)
 /** A host function answered 2, or a registry, FIFO or platform record could not be allocated. */
 #define ViDazoHx_StatusMemoryFull (-52000)
@@ -48,9 +162,9 @@ extern "C" {
 #define ViDazoHx_StatusUnexpectedFailure (-52003)
 /** An absent handle or output pointer, or an element type code outside 1 to 8. */
 #define ViDazoHx_StatusInvalidParameter (-52005)
-/** The lower library could not be opened at load time. */
+/** The lower library could not be opened at load time; the load then halts the process, so no function returns it. */
 #define ViDazoHx_StatusLibraryNotFound (-52006)
-/** A timed event wait ended without the event being signalled (internal; surfaces as StatusAcquireTimedOut). */
+/** An internal timed wait ran out. No function returns it: an acquisition whose wait runs out answers ViDazoHx_StatusAcquireTimedOut. */
 #define ViDazoHx_StatusTimedOut (-52007)
 /** The condition variable of an event could not be created. */
 #define ViDazoHx_StatusSyncInitFailed (-52008)
@@ -58,15 +172,27 @@ extern "C" {
 #define ViDazoHx_StatusLibraryNotOpen (-52010)
 /** Download, reset or close refused while FIFO regions are lent to the host. */
 #define ViDazoHx_StatusRegionsOutstanding (-61217)
-/** A FIFO region acquisition ran out of time. */
+/**
+ * A region acquisition could not be met because elements of the FIFO were
+ * still lent to the host, and none came back within the timeout. The lower
+ * library answers the same value when a request cannot be met until
+ * elements are given back; the library then waits for a give-back itself.
+ * Not the status of a FIFO that simply had too few elements or free places
+ * in time: that is ViDazoHx_StatusFifoTimeout.
+ */
 #define ViDazoHx_StatusAcquireTimedOut (-61219)
 /** The session value has bit 0x2000 set. */
 #define ViDazoHx_StatusSessionNotSupported (-61499)
-/** A lower-library function was missing at load time. */
+/** A lower-library function was missing at load time; the load then halts the process, so no function returns it. */
 #define ViDazoHx_StatusEntryPointMissing (-63194)
 /** The session value was not opened through this library (or is closed). */
 #define ViDazoHx_StatusSessionNotFound (-63195)
-/** Lower-library FIFO wait timeout; recognised, not produced. */
+/**
+ * The lower library's own FIFO wait ran out: too few elements (reads) or
+ * free places (writes) within the timeout. Made by the lower library, passed
+ * on unchanged by ReadFifoScalar, WriteFifoScalar and the acquire-region
+ * functions; the library never makes it itself.
+ */
 #define ViDazoHx_StatusFifoTimeout (-50400)
 
 /** Timeout value meaning "no limit"; 0 means "do not wait". */
