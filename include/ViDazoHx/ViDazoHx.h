@@ -145,6 +145,14 @@
 extern "C" {
 #endif
 
+/** Major version of the library this header belongs to. */
+#define VIDAZOHX_VERSION_MAJOR 1
+/** Minor version of the library this header belongs to. */
+#define VIDAZOHX_VERSION_MINOR 0
+/** Patch version of the library this header belongs to. */
+#define VIDAZOHX_VERSION_PATCH 0
+
+/** Marks the library's exported functions. */
 #if defined(__GNUC__)
 #define VIDAZOHX_API __attribute__((visibility("default")))
 #else
