@@ -225,6 +225,8 @@ extern "C" {
  * lower library's FIFO timeout (-50400), otherwise "warning from below"
  * (positive) or "error from the lower library, broker or host" (negative).
  * The text is static; the function is inline, so it adds no export.
+ * @param status Any status a function of this library returned.
+ * @return The name, never NULL.
  */
 VIDAZOHX_STATUS_TEXT_INLINE const char* ViDazoHx_StatusText(int32_t status) {
   switch (status) {
@@ -271,7 +273,7 @@ enum {
  * (after 4 bytes of padding) for the 64-bit types, so they are aligned.
  */
 typedef struct ViDazoHx_ArrayBlock {
-  int32_t count;
+  int32_t count; /**< number of elements; the library sets it after a read */
 } ViDazoHx_ArrayBlock;
 /** A host array handle: a pointer to the master pointer of the block. */
 typedef ViDazoHx_ArrayBlock** ViDazoHx_ArrayHandle;
