@@ -182,6 +182,16 @@ void giveBackUnlent(tFifoState& state, tRegionEntry* entry, const tAcquisition& 
   state.regions.back()->elementCount += count;
 }
 
+// reserveRegionNode(): the region's queue node is had before the lower
+// library is asked for elements. A list that cannot grow then refuses the
+// call with no element taken: elements taken only to be handed back unseen
+// would be lost from a target-to-host stream on every call. Caller holds
+// acquireMutex, so no other acquisition can take the node; takes regionMutex.
+bool reserveRegionNode(tFifoState& state) {
+  tMutexHolder regionHold(*state.regionMutex);
+  return state.regions.reserveNode();
+}
+
 // recordRegion(): appends the entry and makes the host reference, or hands
 // the elements back when either fails. Caller holds acquireMutex; takes
 // regionMutex.
@@ -249,8 +259,12 @@ int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_
 
   if (mergeStatus(&call.status, enterFifo(call)) < 0) return call.status;
 
-  runCycles(call);
-  call.fifoState->acquireEvent->set();  // give the turn back
+  if (elementsRequested != 0 && !reserveRegionNode(*call.fifoState)) {
+    mergeStatus(&call.status, StatusMemoryFull);
+  } else {
+    runCycles(call);
+    call.fifoState->acquireEvent->set();  // give the turn back
+  }
   hostSetCleanupProc(nullptr, 0, kCleanupAcquisitionMode);
 
   if (elementsRequested != 0 && call.status >= 0) recordRegion(call, referenceOut);

@@ -66,12 +66,16 @@ int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cl
 // `timeout`; an infinite timeout retries in attempts of kInfiniteAttemptMs
 // until the host's cleanup runs.
 // Locks: registryLock and the sessionLock shared for the lookups only, then
-// acquireMutex for the whole wait, regionMutex while the region is recorded.
+// acquireMutex for the whole wait, regionMutex while the region's queue
+// node is taken (before the lower library is asked) and while the region is
+// recorded.
 // Returns: 0 or a lower-library warning with a region lent; otherwise
 // StatusInvalidParameter, StatusSessionNotFound, StatusAcquireTimedOut,
 // StatusHostCancelled, StatusMemoryFull, StatusUnexpectedFailure,
 // StatusSyncInitFailed or the lower library's error, with no region lent and
 // every element the lower library lent given back (in acquisition order).
+// StatusMemoryFull from a region list that cannot grow (now or earlier)
+// comes before the lower library is asked: no element is taken.
 int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
                       uint32_t elementsRequested, int32_t typeCode, uint32_t timeout,
                       uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut);
