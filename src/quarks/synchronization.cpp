@@ -66,7 +66,14 @@ tMutex::tMutex(tStatus& status) : initialised_(false) {
     return;
   }
   pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
-  if (pthread_mutex_init(&mutex_, &attributes) != 0) {
+  int result = pthread_mutex_init(&mutex_, &attributes);
+  if (result == ENOTSUP) {
+    // A kernel without priority-inheritance futexes accepts the protocol in
+    // the attributes and refuses it only here: retry without it.
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_NONE);
+    result = pthread_mutex_init(&mutex_, &attributes);
+  }
+  if (result != 0) {
     offerMutexFailure(status);
   } else {
     initialised_ = true;

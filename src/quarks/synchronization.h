@@ -1,9 +1,10 @@
 // synchronization.h: tMutex, tEvent and tSharedExclusiveLock, the library's
 // locking primitives, built on POSIX threads.
 //
-// Every mutex here is recursive and priority-inheriting: the host calls in on
-// threads of mixed priority, and a low-priority thread holding the registry
-// must not be starved by a busy middle-priority one.
+// Every mutex here is recursive and, where the kernel supports it,
+// priority-inheriting: the host calls in on threads of mixed priority, and a
+// low-priority thread holding the registry must not be starved by a busy
+// middle-priority one.
 //
 // tSharedExclusiveLock design
 // ===========================
@@ -82,7 +83,7 @@
 
 #include "protons/status/stlStatus.h"
 
-// tMutex: recursive, priority-inheriting POSIX mutex. Construction reports
+// tMutex: recursive POSIX mutex, priority-inheriting where the kernel can. Construction reports
 // failure (StatusUnexpectedFailure, quarks/synchronization line 657) into the
 // status and does nothing when the status already holds an error.
 class tMutex {
