@@ -11,14 +11,23 @@
 #include <cstring>
 #include <future>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "failingAllocator.h"
+#include "onSeam.h"
 #include "fifo/acquire.h"
 #include "fifo/fifoState.h"
 #include "protons/time/monotonicClock.h"
 #include "regionFixture.h"
 #include "sessions/registry.h"
+
+// Reaches the registry lock's private state: whether an exclusive acquirer
+// is in or waiting for shared holders to drain.
+class tSharedExclusiveLockTestPeer {
+ public:
+  static bool exclusiveWaiting(tSharedExclusiveLock& lock) { return lock.exclusiveActive.load() != 0; }
+};
 
 // The size of one region-queue node (the entry and two links), so that a
 // test can make the region list unable to grow.
@@ -270,6 +279,27 @@ TEST_F(RegionTest, LockingAFifoOfAClosedSessionHoldsAndRegistersNothing) {
   EXPECT_EQ(nullptr, state);
   EXPECT_EQ(1u, HostRuntimeSim_ListCleanup(nullptr, 0)) << "only the session's own registration";
   EXPECT_EQ(0, ViDazoHx_Close(session_, 0)) << "no shared lock was left held";
+}
+
+// A close refused for regions out elsewhere still removes idle FIFO records;
+// it must not run between an acquisition's find-or-create and its lookup.
+TEST_F(RegionTest, CloseRefusedElsewhereCannotTakeTheRecordAnAcquisitionEnsured) {
+  ASSERT_EQ(0, acquireRead(session_, kReadI32, 1, 100, kTypeI32).status);
+  ASSERT_EQ(-61217, ViDazoHx_Close(session_, 0)) << "removes the idle U32 record";
+  std::atomic<bool> closed{false};
+  std::thread closer;
+  testsupport::OnSeam seam(tSeam::acquireAfterEnsure, [&] {
+    closer = std::thread([&] {
+      ViDazoHx_Close(session_, 0);
+      closed = true;
+    });
+    EXPECT_TRUE(eventually([&] { return closed.load() || tSharedExclusiveLockTestPeer::exclusiveWaiting(registryLock); }));
+  });
+  Region r = acquireRead(session_, kReadU32, 2, 100);
+  closer.join();
+  EXPECT_TRUE(seam.fired());
+  EXPECT_EQ(0, r.status) << "the session is open";
+  EXPECT_EQ(2u, r.acquired);
 }
 
 // --- deferred close ----------------------------------------------------------
