@@ -27,12 +27,12 @@ void offerMutexFailure(tStatus& status) {
   status.offerCode(StatusUnexpectedFailure, kComponentName, kFileSynchronization, kLineMutexInit);
 }
 
-// Condition variables made with default attributes time their waits against
-// CLOCK_REALTIME, so the deadline is built on that clock. Computed in 64 bits
-// so that a 49-day timeout cannot overflow the nanosecond sum.
-timespec realtimeDeadline(uint32_t timeoutMs) {
+// The condition variables time their waits against CLOCK_MONOTONIC (see
+// createCondition()), so the deadline is built on that clock. Computed in 64
+// bits so that a 49-day timeout cannot overflow the nanosecond sum.
+timespec monotonicDeadline(uint32_t timeoutMs) {
   timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
+  clock_gettime(CLOCK_MONOTONIC, &now);
   const int64_t nanoseconds =
       static_cast<int64_t>(now.tv_nsec) + static_cast<int64_t>(timeoutMs) * kNanosecondsPerMillisecond;
   timespec deadline{};
@@ -122,7 +122,16 @@ tEvent::tEvent(bool autoReset, bool initialState, tStatus& status)
 // the condition variable cannot be made. Returns `status` for the mutex.
 tStatus& tEvent::createCondition(tStatus& status) {
   if (status.isError()) return status;
-  conditionCreated_ = pthread_cond_init(&condition_, nullptr) == 0;
+  // Timed waits run on the monotonic clock: embedded targets step the wall
+  // clock (first time sync after boot, an RTC set), which would stretch a
+  // wait by the size of the step or end it at once.
+  pthread_condattr_t attributes;
+  conditionCreated_ = pthread_condattr_init(&attributes) == 0;
+  if (conditionCreated_) {
+    conditionCreated_ = pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC) == 0 &&
+                        pthread_cond_init(&condition_, &attributes) == 0;
+    pthread_condattr_destroy(&attributes);
+  }
   if (!conditionCreated_) {
     status.offerCode(StatusSyncInitFailed, kComponentName, kFileSynchronization, kLineConditionInit);
   }
@@ -182,7 +191,7 @@ bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
       if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return false;
     }
   } else if (!signalled_) {
-    const timespec deadline = realtimeDeadline(timeoutMs);
+    const timespec deadline = monotonicDeadline(timeoutMs);
     while (!signalled_) {
       const int result = pthread_cond_timedwait(&condition_, mutex_.native(), &deadline);
       if (result == 0 || signalled_) continue;
