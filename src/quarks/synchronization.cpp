@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "protons/status/statusCodes.h"
+#include "protons/time/monotonicClock.h"
 
 namespace {
 
@@ -20,25 +21,18 @@ constexpr int32_t kLinePollTimedOut = 2261;
 
 constexpr uint32_t kPollTimeout = 0;
 constexpr uint32_t kInfiniteTimeout = 0xFFFFFFFFu;
-constexpr int64_t kNanosecondsPerSecond = 1000000000;
-constexpr int64_t kNanosecondsPerMillisecond = 1000000;
 
 void offerMutexFailure(tStatus& status) {
   status.offerCode(StatusUnexpectedFailure, kComponentName, kFileSynchronization, kLineMutexInit);
 }
 
 // The condition variables time their waits against CLOCK_MONOTONIC (see
-// createCondition()), so the deadline is built on that clock. Computed in 64
-// bits so that a 49-day timeout cannot overflow the nanosecond sum.
+// createCondition()), so the deadline is built on that clock; the sum
+// saturates rather than overflow.
 timespec monotonicDeadline(uint32_t timeoutMs) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const int64_t nanoseconds =
-      static_cast<int64_t>(now.tv_nsec) + static_cast<int64_t>(timeoutMs) * kNanosecondsPerMillisecond;
-  timespec deadline{};
-  deadline.tv_sec = now.tv_sec + static_cast<time_t>(nanoseconds / kNanosecondsPerSecond);
-  deadline.tv_nsec = static_cast<long>(nanoseconds % kNanosecondsPerSecond);
-  return deadline;
+  return addMilliseconds(now, timeoutMs);
 }
 
 }  // namespace
