@@ -21,6 +21,9 @@ tSharedExclusiveLock registryLock __attribute__((init_priority(150)))(registryLo
 
 namespace {
 
+// The generation of the last record registered; guarded by registryLock.
+uint64_t lastGeneration = 0;
+
 // True when `candidate` is `record` or lies above it on its parent chain:
 // linking `record` under `candidate` would then make a session its own
 // ancestor, and closing it would never end.
@@ -67,7 +70,8 @@ tSessionState::tSessionState()
       fifoStates(),
       childSessions(),
       parentState(nullptr),
-      closePendingOnChildren(false) {
+      closePendingOnChildren(false),
+      generation(0) {
   offerContainerCheck(fifoStates.allocationFailed() || childSessions.allocationFailed(), buildStatus);
   sessionLock = createObject<tSharedExclusiveLock>(buildStatus);
 }
@@ -98,6 +102,7 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent) {
   const uint32_t session = *sessionOut;
   bool inserted = false;
   tSessionState* record = sessionRegistry.emplace(session, &inserted);
+  if (inserted) record->generation = ++lastGeneration;
   int32_t status = containerCheck(sessionRegistry.allocationFailed());
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent));
   if (record != nullptr && record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);
