@@ -36,14 +36,22 @@ bool isSelfOrAncestor(const tSessionState* candidate, const tSessionState* recor
 
 // linkToParent()
 // Appends `session` to the parent's child list and, only when that worked,
-// points the record at the parent. Caller holds registryLock exclusively.
+// points the record at the parent. A failed link leaves the value in no new
+// list: the lower library may later hand it to an unrelated session, which
+// the parent's close would then close. The list's failure flag is sticky, so
+// a value appended after an earlier failure is taken out again. Caller holds
+// registryLock exclusively.
 int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
   tSessionState* parentState = lookupSession(parent);
   if (parentState == nullptr) return StatusSessionNotFound;
   if (isSelfOrAncestor(parentState, &record)) return StatusInvalidParameter;
-  parentState->childSessions.append(session);
-  int32_t status = containerCheck(parentState->childSessions.allocationFailed());
-  if (status < 0) return status;
+  tValueList& children = parentState->childSessions;
+  const bool appended = children.append(session);
+  int32_t status = containerCheck(children.allocationFailed());
+  if (status < 0) {
+    if (appended) children.removeAt(children.size() - 1);
+    return status;
+  }
   record.parentState = parentState;
   return StatusSuccess;
 }

@@ -17,6 +17,12 @@
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+// Stands in for a child list whose growth failed once: the flag is sticky.
+class tValueListTestPeer {
+ public:
+  static void markGrowthFailed(tValueList& list) { list.allocationFailed_ = true; }
+};
+
 namespace sessiontest {
 namespace {
 
@@ -155,6 +161,27 @@ TEST_F(UnbuildableRecordTest, AChildThatCannotBeBuiltLeavesNoValueInItsParentsLi
   clearJournal();
   EXPECT_EQ(0, ViDazoHx_Close(parent, 0));
   EXPECT_THAT(journalNames(), ElementsAre("ViDazoDll_Close"));
+}
+
+TEST_F(RegistryTest, ChildrenRefusedAfterTheParentsListFailedLeaveNoValueBehind) {
+  const uint32_t parent = open();
+  const uint32_t child = openResource(parent);
+  {
+    tExclusiveHolder registry(registryLock);
+    tValueListTestPeer::markGrowthFailed(lookupSession(parent)->childSessions);
+  }
+  uint32_t refused = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(StatusMemoryFull, ViDazoHx_OpenResource(parent, "sim1", 0, &refused));
+  }
+  EXPECT_FALSE(isRegistered(refused));
+  EXPECT_THAT(childrenOf(parent), ElementsAre(child));
+  // The value goes to an unrelated session; the parent's close leaves it be.
+  ASSERT_EQ(0, ViDazoSim_SetNextSession(refused));
+  const uint32_t unrelated = open();
+  EXPECT_EQ(0, ViDazoHx_Close(parent, 0));
+  EXPECT_TRUE(isRegistered(unrelated));
+  EXPECT_EQ(1u, ViDazoSim_OpenSessionCount());
 }
 
 TEST_F(RegistryTest, AChildValueWithoutARecordIsDroppedWhenTheParentCloses) {
