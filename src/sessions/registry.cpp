@@ -36,7 +36,11 @@ bool isSelfOrAncestor(const tSessionState* candidate, const tSessionState* recor
 
 // linkToParent()
 // Appends `session` to the parent's child list and, only when that worked,
-// points the record at the parent. A failed link leaves the value in no new
+// points the record at the parent. A registered value linked again moves:
+// it leaves its former parent's list and is listed once under the new one,
+// so the lists always match parentState and the ancestor check, which
+// follows parentState, keeps the lists free of cycles too (a cycle there
+// made the close recurse until the stack ran out). A failed link leaves the value in no new
 // list: the lower library may later hand it to an unrelated session, which
 // the parent's close would then close. The list's failure flag is sticky, so
 // a value appended after an earlier failure is taken out again. Caller holds
@@ -45,6 +49,7 @@ int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
   tSessionState* parentState = lookupSession(parent);
   if (parentState == nullptr) return StatusSessionNotFound;
   if (isSelfOrAncestor(parentState, &record)) return StatusInvalidParameter;
+  if (record.parentState == parentState) return StatusSuccess;  // listed there already
   tValueList& children = parentState->childSessions;
   const bool appended = children.append(session);
   int32_t status = containerCheck(children.allocationFailed());
@@ -52,6 +57,7 @@ int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
     if (appended) children.removeAt(children.size() - 1);
     return status;
   }
+  if (record.parentState != nullptr) record.parentState->childSessions.removeFirst(session);
   record.parentState = parentState;
   return StatusSuccess;
 }

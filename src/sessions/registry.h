@@ -99,10 +99,12 @@ extern tSharedExclusiveLock registryLock;
 //
 // Records the session held in *sessionOut, linked under `parent` (0: none).
 // An already registered value keeps its record; only the parent link is
-// applied to it. Blocks on registryLock, which it holds exclusively.
+// applied to it, moving it from its former parent's list (a link to the
+// parent it has already changes nothing). Blocks on registryLock, which it holds exclusively.
 // Returns 0, StatusMemoryFull (now or ever before in this map, or in the
 // parent's child list), StatusSessionNotFound (unregistered parent),
-// StatusInvalidParameter (the link would make a session its own ancestor) or
+// StatusInvalidParameter (the link would make a session its own ancestor;
+// nothing changes) or
 // the failure of building the record's lock, in which case the record is
 // gone again. On other failures a newly inserted record stays: the caller
 // closes the session, which removes it.

@@ -87,6 +87,26 @@ TEST_F(RegistryTest, LinkingASessionUnderItsOwnDescendantIsRefused) {
   EXPECT_THAT(childrenOf(child), ElementsAre(grandchild));
 }
 
+TEST_F(RegistryTest, RegisteringAgainMovesTheValueSoTheListsCannotCycle) {
+  const uint32_t first = open();
+  const uint32_t second = open();
+  const uint32_t child = openResource(first);
+
+  EXPECT_EQ(0, registerSession(&child, second));
+  EXPECT_EQ(0, registerSession(&child, second));
+  ASSERT_THAT(childrenOf(first), IsEmpty());
+  EXPECT_THAT(childrenOf(second), ElementsAre(child)) << "listed once";
+  EXPECT_EQ(StatusInvalidParameter, registerSession(&second, child));
+  EXPECT_EQ(0u, parentOf(second));
+  EXPECT_THAT(childrenOf(child), IsEmpty());
+
+  // Without the move this link closed a cycle through the lists.
+  EXPECT_EQ(0, registerSession(&first, child));
+  EXPECT_EQ(0, ViDazoHx_Close(second, 0));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+}
+
 TEST_F(RegistryTest, AnUnregisteredParentIsReportedAndTheNewSessionClosedAgain) {
   const uint32_t parent = openUnregistered();
   clearJournal();
