@@ -210,11 +210,9 @@ void giveBackUnlent(tFifoState& state, tRegionEntry* entry, const tAcquisition& 
 // library is asked for elements. A list that cannot grow then refuses the
 // call with no element taken: elements taken only to be handed back unseen
 // would be lost from a target-to-host stream on every call. Caller holds
-// acquireMutex, so no other acquisition can take the node; takes regionMutex.
-bool reserveRegionNode(tFifoState& state) {
-  tMutexHolder regionHold(*state.regionMutex);
-  return state.regions.reserveNode();
-}
+// acquireMutex, so no other acquisition can take the node; regionMutex is
+// not taken, so a region cycle holds it once on each side.
+bool reserveRegionNode(tFifoState& state) { return state.regions.reserveNode(); }
 
 // recordRegion(): appends the entry and makes the host reference, or hands
 // the elements back when either fails. Caller holds acquireMutex; takes

@@ -22,17 +22,28 @@ tRegionQueue::tRegionQueue()
 // host's references to them are not looked at again.
 tRegionQueue::~tRegionQueue() {
   while (head_ != nullptr) popFront();
-  ::operator delete(spare_, std::nothrow);
+  ::operator delete(spare_.load(std::memory_order_acquire), std::nothrow);
 }
 
 // tRegionQueue::reserveNode()
 // The reserved node waits as the spare: a pop in between keeps it (it frees
-// its own node instead), and only pushBack() takes it.
+// its own node instead), and only pushBack() takes it. Needs no regionMutex:
+// releases only ever fill an empty spare, and the caller's acquireMutex keeps
+// every other taker out. When the region before was given back, its node is
+// the spare already and nothing is allocated.
 bool tRegionQueue::reserveNode() {
   if (allocationFailed_) return false;
-  if (spare_ == nullptr) spare_ = static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
-  if (spare_ == nullptr) allocationFailed_ = true;
-  return spare_ != nullptr;
+  if (spare_.load(std::memory_order_acquire) != nullptr) return true;
+  Node* node = static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
+  if (node == nullptr) {
+    allocationFailed_ = true;
+    return false;
+  }
+  Node* empty = nullptr;
+  if (!spare_.compare_exchange_strong(empty, node, std::memory_order_acq_rel)) {
+    ::operator delete(node, std::nothrow);  // a release filled the spare meanwhile
+  }
+  return true;
 }
 
 // tRegionQueue::pushBack()
@@ -68,11 +79,8 @@ void tRegionQueue::popFront() {
 // tRegionQueue::takeNode(): the spare node, or a new one (null when the
 // allocation fails).
 tRegionQueue::Node* tRegionQueue::takeNode() {
-  Node* node = spare_;
-  if (node != nullptr) {
-    spare_ = nullptr;
-    return node;
-  }
+  Node* node = spare_.exchange(nullptr, std::memory_order_acq_rel);
+  if (node != nullptr) return node;
   return static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
 }
 
@@ -80,10 +88,8 @@ tRegionQueue::Node* tRegionQueue::takeNode() {
 // there is one already.
 void tRegionQueue::freeNode(Node* node) {
   node->~Node();
-  if (spare_ == nullptr) {
-    spare_ = node;
-    return;
-  }
+  Node* empty = nullptr;
+  if (spare_.compare_exchange_strong(empty, node, std::memory_order_acq_rel)) return;
   ::operator delete(node, std::nothrow);
 }
 

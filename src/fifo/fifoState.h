@@ -57,6 +57,7 @@ class tRegionQueue {
   // tRegionQueue::reserveNode(): takes the node of the next pushBack() now,
   // so that the push cannot fail. False when the queue is marked failed
   // already, or when no node can be had (allocationFailed is then set).
+  // Caller holds acquireMutex; regionMutex is not needed.
   bool reserveNode();
   // tRegionQueue::pushBack(): the new entry (stable address), or null with
   // allocationFailed set.
@@ -80,11 +81,13 @@ class tRegionQueue {
 
   Node* head_;
   Node* tail_;
-  // One node kept back from the last pop: a FIFO that streams regions one
-  // after another then allocates nothing per region.
-  Node* spare_;
+  // One node kept back from the last pop, or reserved for the next push: a
+  // FIFO that streams regions one after another then allocates nothing per
+  // region. Atomic because a release (under regionMutex) fills it while the
+  // acquisition that owns the next push (under acquireMutex) checks it.
+  std::atomic<Node*> spare_;
   uint32_t size_;
-  bool allocationFailed_;
+  bool allocationFailed_;  // written only by acquisitions, under acquireMutex
 };
 
 struct tFifoState {
