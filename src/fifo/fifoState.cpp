@@ -27,22 +27,22 @@ tRegionQueue::~tRegionQueue() {
 
 // tRegionQueue::reserveNode()
 // The reserved node waits as the spare: a pop in between keeps it (it frees
-// its own node instead), and only pushBack() takes it. Needs no regionMutex:
-// releases only ever fill an empty spare, and the caller's acquireMutex keeps
-// every other taker out. When the region before was given back, its node is
-// the spare already and nothing is allocated.
-bool tRegionQueue::reserveNode() {
+// its own node instead), and only pushBack() takes it. When the region
+// before was given back, its node is the spare already: then this is one
+// load, with no regionMutex tenure, since only acquisitions (one at a time,
+// under acquireMutex) take the spare and a release only fills an empty one.
+// Otherwise takes regionMutex to put a new node there.
+bool tRegionQueue::reserveNode(tMutex& regionMutex) {
   if (allocationFailed_) return false;
   if (spare_.load(std::memory_order_acquire) != nullptr) return true;
+  tMutexHolder regionHold(regionMutex);
+  if (spare_.load(std::memory_order_relaxed) != nullptr) return true;  // a release filled it meanwhile
   Node* node = static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
   if (node == nullptr) {
     allocationFailed_ = true;
     return false;
   }
-  Node* empty = nullptr;
-  if (!spare_.compare_exchange_strong(empty, node, std::memory_order_acq_rel)) {
-    ::operator delete(node, std::nothrow);  // a release filled the spare meanwhile
-  }
+  spare_.store(node, std::memory_order_relaxed);
   return true;
 }
 
@@ -79,8 +79,11 @@ void tRegionQueue::popFront() {
 // tRegionQueue::takeNode(): the spare node, or a new one (null when the
 // allocation fails).
 tRegionQueue::Node* tRegionQueue::takeNode() {
-  Node* node = spare_.exchange(nullptr, std::memory_order_acq_rel);
-  if (node != nullptr) return node;
+  Node* node = spare_.load(std::memory_order_relaxed);
+  if (node != nullptr) {
+    spare_.store(nullptr, std::memory_order_relaxed);
+    return node;
+  }
   return static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
 }
 
@@ -88,8 +91,10 @@ tRegionQueue::Node* tRegionQueue::takeNode() {
 // there is one already.
 void tRegionQueue::freeNode(Node* node) {
   node->~Node();
-  Node* empty = nullptr;
-  if (spare_.compare_exchange_strong(empty, node, std::memory_order_acq_rel)) return;
+  if (spare_.load(std::memory_order_relaxed) == nullptr) {
+    spare_.store(node, std::memory_order_release);  // seen by reserveNode() without regionMutex
+    return;
+  }
   ::operator delete(node, std::nothrow);
 }
 

@@ -149,6 +149,9 @@ tEvent::~tEvent() {
 // inside its condition wait, so the wake-up cannot fall between its test
 // and its wait. Auto-reset wakes one waiter, manual reset wakes all.
 void tEvent::set() {
+  // Already set: whoever set it saw (and woke) any waiter counted in before,
+  // and a waiter counted in since will find it set.
+  if (signalled_.load(std::memory_order_seq_cst)) return;
   signalled_.store(true, std::memory_order_seq_cst);
   if (waiters_.load(std::memory_order_seq_cst) == 0) return;
   tMutexHolder hold(mutex_);
