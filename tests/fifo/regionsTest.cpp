@@ -355,6 +355,39 @@ TEST_F(RegionTest, BusyChildHoldsOffItsParentsCloseUntilItsRegionReturns) {
   EXPECT_EQ(nullptr, lookupSession(session_));
 }
 
+// A close the library starts itself acts only on the record it saw: by then
+// another release or the host may have closed the session, and the lower
+// library may have handed its value to a new one.
+TEST_F(RegionTest, PutOffCloseFinishedElsewhereMeanwhileIsNotRepeated) {
+  Region onU32 = acquireRead(session_, kReadU32, 2, 100);
+  Region onI32 = acquireRead(session_, kReadI32, 2, 100, kTypeI32);
+  ASSERT_EQ(-61217, ViDazoHx_Close(session_, 0));
+  uint32_t reopened = 0;
+  testsupport::OnSeam seam(tSeam::releaseBeforeOwnClose, [&] {
+    EXPECT_EQ(0, HostRuntimeSim_DisposeReference(onI32.reference)) << "the other release closes the session";
+    ASSERT_EQ(0, ViDazoSim_SetNextSession(session_));
+    EXPECT_EQ(0, ViDazoHx_Open("regions.bit", "sig", "sim0", 0, &reopened));
+  });
+  EXPECT_EQ(0, HostRuntimeSim_DisposeReference(onU32.reference));
+  EXPECT_EQ(session_, reopened);
+  EXPECT_EQ(1u, closesOf(session_, 1));
+  EXPECT_EQ(1u, ViDazoSim_OpenSessionCount()) << "the new session stays open";
+  EXPECT_EQ(0, ViDazoHx_StartFifo(session_, kReadU32)) << "and registered";
+}
+
+TEST_F(RegionTest, ParentClosedBeforeItsBusyChildsReleaseClosesTheChildOnce) {
+  uint32_t child = 0;
+  ASSERT_EQ(0, ViDazoHx_OpenResource(session_, "sim1", 0, &child));
+  startFifos(child);
+  Region r = acquireRead(child, kReadU32, 4, 100);
+  ASSERT_EQ(-61217, ViDazoHx_Close(session_, 0));
+  testsupport::OnSeam seam(tSeam::releaseBeforeOwnClose, [&] { EXPECT_EQ(0, ViDazoHx_Close(session_, 0)); });
+  EXPECT_EQ(0, HostRuntimeSim_DisposeReference(r.reference));
+  EXPECT_TRUE(seam.fired());
+  EXPECT_EQ(1u, closesOf(child, 1));
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+}
+
 // --- download and reset guard ------------------------------------------------
 
 TEST_F(RegionTest, DownloadAndResetWaitForEveryRegionMarkedOrNot) {
