@@ -78,7 +78,9 @@ int32_t lockFifoUnderRegistry(uint32_t session, uint32_t fifo, tCleanupFlag* cle
   tSharedHolder sessionHold(*sessionState->sessionLock);
   tFifoState* fifoState = sessionState->fifoStates.find(fifo);
   if (fifoState == nullptr) return StatusSessionNotFound;
-  cleanupFlag->store(0);
+  // Relaxed: the host hands the registration to its cleanup thread under its
+  // own lock, which orders this store before any store of the procedure.
+  cleanupFlag->store(0, std::memory_order_relaxed);
   int32_t registered =
       hostSetCleanupProc(&setCleanupFlag, reinterpret_cast<uintptr_t>(cleanupFlag), kCleanupAcquisitionMode);
   if (registered != 0) return registered;
@@ -210,11 +212,10 @@ void giveBackUnlent(tFifoState& state, tRegionEntry* entry, const tAcquisition& 
 // library is asked for elements. A list that cannot grow then refuses the
 // call with no element taken: elements taken only to be handed back unseen
 // would be lost from a target-to-host stream on every call. Caller holds
-// acquireMutex, so no other acquisition can take the node; takes regionMutex.
-bool reserveRegionNode(tFifoState& state) {
-  tMutexHolder regionHold(*state.regionMutex);
-  return state.regions.reserveNode();
-}
+// acquireMutex, so no other acquisition can take the node. regionMutex is
+// taken only when a node must be made: a region cycle holds it once on each
+// side.
+bool reserveRegionNode(tFifoState& state) { return state.regions.reserveNode(*state.regionMutex); }
 
 // recordRegion(): appends the entry and makes the host reference, or hands
 // the elements back when either fails. Caller holds acquireMutex; takes

@@ -22,17 +22,28 @@ tRegionQueue::tRegionQueue()
 // host's references to them are not looked at again.
 tRegionQueue::~tRegionQueue() {
   while (head_ != nullptr) popFront();
-  ::operator delete(spare_, std::nothrow);
+  ::operator delete(spare_.load(std::memory_order_acquire), std::nothrow);
 }
 
 // tRegionQueue::reserveNode()
 // The reserved node waits as the spare: a pop in between keeps it (it frees
-// its own node instead), and only pushBack() takes it.
-bool tRegionQueue::reserveNode() {
+// its own node instead), and only pushBack() takes it. When the region
+// before was given back, its node is the spare already: then this is one
+// load, with no regionMutex tenure, since only acquisitions (one at a time,
+// under acquireMutex) take the spare and a release only fills an empty one.
+// Otherwise takes regionMutex to put a new node there.
+bool tRegionQueue::reserveNode(tMutex& regionMutex) {
   if (allocationFailed_) return false;
-  if (spare_ == nullptr) spare_ = static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
-  if (spare_ == nullptr) allocationFailed_ = true;
-  return spare_ != nullptr;
+  if (spare_.load(std::memory_order_acquire) != nullptr) return true;
+  tMutexHolder regionHold(regionMutex);
+  if (spare_.load(std::memory_order_relaxed) != nullptr) return true;  // a release filled it meanwhile
+  Node* node = static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
+  if (node == nullptr) {
+    allocationFailed_ = true;
+    return false;
+  }
+  spare_.store(node, std::memory_order_relaxed);
+  return true;
 }
 
 // tRegionQueue::pushBack()
@@ -68,9 +79,9 @@ void tRegionQueue::popFront() {
 // tRegionQueue::takeNode(): the spare node, or a new one (null when the
 // allocation fails).
 tRegionQueue::Node* tRegionQueue::takeNode() {
-  Node* node = spare_;
+  Node* node = spare_.load(std::memory_order_relaxed);
   if (node != nullptr) {
-    spare_ = nullptr;
+    spare_.store(nullptr, std::memory_order_relaxed);
     return node;
   }
   return static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
@@ -80,8 +91,8 @@ tRegionQueue::Node* tRegionQueue::takeNode() {
 // there is one already.
 void tRegionQueue::freeNode(Node* node) {
   node->~Node();
-  if (spare_ == nullptr) {
-    spare_ = node;
+  if (spare_.load(std::memory_order_relaxed) == nullptr) {
+    spare_.store(node, std::memory_order_release);  // seen by reserveNode() without regionMutex
     return;
   }
   ::operator delete(node, std::nothrow);

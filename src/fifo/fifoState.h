@@ -57,7 +57,9 @@ class tRegionQueue {
   // tRegionQueue::reserveNode(): takes the node of the next pushBack() now,
   // so that the push cannot fail. False when the queue is marked failed
   // already, or when no node can be had (allocationFailed is then set).
-  bool reserveNode();
+  // Caller holds acquireMutex, not `regionMutex` (the mutex guarding this
+  // queue), which it takes only when a node must be made.
+  bool reserveNode(tMutex& regionMutex);
   // tRegionQueue::pushBack(): the new entry (stable address), or null with
   // allocationFailed set.
   tRegionEntry* pushBack(const tRegionEntry& entry);
@@ -80,11 +82,13 @@ class tRegionQueue {
 
   Node* head_;
   Node* tail_;
-  // One node kept back from the last pop: a FIFO that streams regions one
-  // after another then allocates nothing per region.
-  Node* spare_;
+  // One node kept back from the last pop, or reserved for the next push: a
+  // FIFO that streams regions one after another then allocates nothing per
+  // region. Written only under regionMutex; atomic because the acquisition
+  // that owns the next push checks it without (see reserveNode()).
+  std::atomic<Node*> spare_;
   uint32_t size_;
-  bool allocationFailed_;
+  bool allocationFailed_;  // written only by acquisitions, under acquireMutex
 };
 
 struct tFifoState {

@@ -102,6 +102,7 @@ tEvent::tEvent(bool autoReset, bool initialState, tStatus& status)
       mutex_(createCondition(status)),
       autoReset_(autoReset),
       signalled_(initialState),
+      waiters_(0),
       initialised_(false) {
   if (status.isError()) {
     if (conditionCreated_) pthread_cond_destroy(&condition_);
@@ -139,11 +140,21 @@ tEvent::~tEvent() {
   initialised_ = false;
 }
 
-// tEvent::set(): takes the event mutex briefly. Auto-reset wakes one waiter,
-// manual reset wakes all.
+// tEvent::set()
+// `signalled_` is stored first and `waiters_` read after it, both seq_cst;
+// a waiter counts itself in before it tests `signalled_` (see
+// tWaiterCount), so either the waiter sees the event set or this sees the
+// waiter. With no one waiting nothing more is done: no mutex, no wake-up.
+// Otherwise takes the event mutex briefly, which a waiter holds until it is
+// inside its condition wait, so the wake-up cannot fall between its test
+// and its wait. Auto-reset wakes one waiter, manual reset wakes all.
 void tEvent::set() {
+  // Already set: whoever set it saw (and woke) any waiter counted in before,
+  // and a waiter counted in since will find it set.
+  if (signalled_.load(std::memory_order_seq_cst)) return;
+  signalled_.store(true, std::memory_order_seq_cst);
+  if (waiters_.load(std::memory_order_seq_cst) == 0) return;
   tMutexHolder hold(mutex_);
-  signalled_ = true;
   if (autoReset_) {
     pthread_cond_signal(&condition_);
   } else {
@@ -151,52 +162,76 @@ void tEvent::set() {
   }
 }
 
-// tEvent::reset(): takes the event mutex briefly.
-void tEvent::reset() {
-  tMutexHolder hold(mutex_);
-  signalled_ = false;
+// tEvent::reset(): does not block.
+void tEvent::reset() { signalled_.store(false, std::memory_order_seq_cst); }
+
+// tEvent::consume(): true when the event is signalled, clearing it if
+// auto-reset; of several threads racing for one auto-reset signal exactly
+// one gets it.
+bool tEvent::consume() {
+  if (!autoReset_) return signalled_.load(std::memory_order_seq_cst);
+  return signalled_.load(std::memory_order_relaxed) && signalled_.exchange(false, std::memory_order_seq_cst);
 }
 
-// tEvent::wait(): blocks until signalled, without limit. A failing condition
-// wait ends the wait as if woken; there is no way to report it here.
-void tEvent::wait() {
-  tMutexHolder hold(mutex_);
-  while (!signalled_) {
-    if (pthread_cond_wait(&condition_, mutex_.native()) != 0) break;
+// Counts the calling thread among the waiters for as long as it may sleep on
+// the condition. Made while the event mutex is held, before the state is
+// tested under it.
+class tEvent::tWaiterCount {
+ public:
+  explicit tWaiterCount(std::atomic<uint32_t>& waiters) : waiters_(waiters) {
+    waiters_.fetch_add(1, std::memory_order_seq_cst);
   }
-  if (autoReset_) signalled_ = false;
+  ~tWaiterCount() { waiters_.fetch_sub(1, std::memory_order_seq_cst); }
+  tWaiterCount(const tWaiterCount&) = delete;
+  tWaiterCount& operator=(const tWaiterCount&) = delete;
+
+ private:
+  std::atomic<uint32_t>& waiters_;
+};
+
+// tEvent::wait(): blocks until signalled, without limit. A signalled event
+// is taken without the mutex. A failing condition wait ends the wait as if
+// woken; there is no way to report it here.
+void tEvent::wait() {
+  if (consume()) return;
+  tMutexHolder hold(mutex_);
+  tWaiterCount counted(waiters_);
+  while (!consume()) {
+    if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return;
+  }
 }
 
 // tEvent::waitFor()
 // Blocks for at most `timeoutMs` (0 polls; 0xFFFFFFFF has no limit). Returns
 // true when the event was signalled in time, consuming it if auto-reset.
-// Holds the event mutex throughout, except inside the condition waits.
+// A signalled event and a poll are answered without the event mutex; a
+// real wait holds it throughout, except inside the condition waits.
 bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
   if (status.isError()) return false;
-  tMutexHolder hold(mutex_);
-
-  if (!signalled_ && timeoutMs == kPollTimeout) {
+  if (consume()) return true;
+  if (timeoutMs == kPollTimeout) {
     status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLinePollTimedOut);
     return false;
   }
 
-  if (!signalled_ && timeoutMs == kInfiniteTimeout) {
-    while (!signalled_) {
+  tMutexHolder hold(mutex_);
+  tWaiterCount counted(waiters_);
+  if (timeoutMs == kInfiniteTimeout) {
+    while (!consume()) {
       if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return false;
     }
-  } else if (!signalled_) {
-    const timespec deadline = monotonicDeadline(timeoutMs);
-    while (!signalled_) {
-      const int result = pthread_cond_timedwait(&condition_, mutex_.native(), &deadline);
-      if (result == 0 || signalled_) continue;
-      if (result == ETIMEDOUT) {
-        status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLineDeadlineTimedOut);
-      }
-      return false;
-    }
+    return true;
   }
-
-  if (autoReset_) signalled_ = false;
+  const timespec deadline = monotonicDeadline(timeoutMs);
+  while (!consume()) {
+    const int result = pthread_cond_timedwait(&condition_, mutex_.native(), &deadline);
+    if (result == 0) continue;
+    if (consume()) return true;  // set just as the wait ended
+    if (result == ETIMEDOUT) {
+      status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLineDeadlineTimedOut);
+    }
+    return false;
+  }
   return true;
 }
 

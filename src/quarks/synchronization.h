@@ -105,8 +105,11 @@ class tMutex {
 };
 
 // tEvent: a settable event on a condition variable (CLOCK_MONOTONIC timed
-// waits, so that steps of the wall clock do not matter) and its own tMutex. Auto-reset: set wakes one waiter and a satisfied
-// wait clears the state. Manual reset: set wakes all; state stays until reset.
+// waits, so that steps of the wall clock do not matter) and its own tMutex.
+// Auto-reset: set wakes one waiter and a satisfied wait clears the state.
+// Manual reset: set wakes all; state stays until reset. Setting an event no
+// one waits for, resetting, and taking a signalled event are atomic
+// operations only: the mutex and the condition serve real waits.
 class tEvent {
  public:
   tEvent(bool autoReset, bool initialState, tStatus& status);
@@ -125,13 +128,18 @@ class tEvent {
   bool initialised() const { return initialised_; }
 
  private:
+  class tWaiterCount;
   tStatus& createCondition(tStatus& status);
+  bool consume();
 
   pthread_cond_t condition_;
   bool conditionCreated_;  // tells a failed construction whether to release condition_
-  tMutex mutex_;
+  tMutex mutex_;           // held by waiters up to their condition wait, and by set() to wake them
   bool autoReset_;
-  bool signalled_;
+  // Atomic so that setting an event no one waits for, and taking a signalled
+  // one, need neither the mutex nor the condition.
+  std::atomic<bool> signalled_;
+  std::atomic<uint32_t> waiters_;  // threads counted in under the mutex until they leave the wait
   bool initialised_;
 };
 

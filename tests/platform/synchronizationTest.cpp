@@ -255,6 +255,31 @@ TEST(EventSet, ManualResetWakesAllWaiters) {
   EXPECT_TRUE(event.waitFor(0, status));
 }
 
+// Setting an event no one waits for skips the mutex and the condition; a
+// set racing a waiter that is just going to sleep must still wake it. Two
+// threads hand a turn back and forth through two auto-reset events: a lost
+// wake-up shows as a wait that runs out.
+TEST(EventSet, NoWakeUpIsLostWhenASetRacesAWaiter) {
+  tStatus status;
+  tEvent ping(true, false, status), pong(true, false, status);
+  constexpr int kRounds = 20000;
+  std::atomic<int> missed{0};
+  WorkerThread partner;
+  auto done = partner.post([&] {
+    tStatus waitStatus;
+    for (int i = 0; i < kRounds && missed == 0; ++i) {
+      if (!ping.waitFor(kLongTimeoutMs, waitStatus)) ++missed;
+      pong.set();
+    }
+  });
+  for (int i = 0; i < kRounds && missed == 0; ++i) {
+    ping.set();
+    if (!pong.waitFor(kLongTimeoutMs, status)) ++missed;
+  }
+  ASSERT_TRUE(finishes(done));
+  EXPECT_EQ(missed.load(), 0);
+}
+
 // ---------------------------------------------------------------------------
 // tSharedExclusiveLock
 // ---------------------------------------------------------------------------
