@@ -1,6 +1,11 @@
-// statusTest.cpp: the merge rule and the host result conversion.
+// statusTest.cpp: the merge rule, the host result conversion and the status
+// names of the public headers.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
+#include "ViDazo/ViDazoSim.h"
 #include "adapter/status.h"
 
 namespace {
@@ -31,6 +36,43 @@ TEST(ConvertHostResult, MapsTheHostCodes) {
   EXPECT_EQ(convertHostResult(2), StatusMemoryFull);
   EXPECT_EQ(convertHostResult(41), StatusHostCancelled);
   for (int32_t other : {1, -1, 3, 40, 42, INT32_MIN}) EXPECT_EQ(convertHostResult(other), StatusUnexpectedFailure);
+}
+
+// A status added without a name, or a name copied onto a second status,
+// would mislabel a host's logs.
+TEST(StatusText, NamesEveryLibraryStatusOnceAndOnlyThose) {
+  const int32_t named[] = {StatusSuccess,          StatusHostCancelled,      StatusMemoryFull,
+                           StatusUnexpectedFailure, StatusInvalidParameter,  StatusLibraryNotFound,
+                           StatusTimedOut,          StatusSyncInitFailed,     StatusLibraryNotOpen,
+                           StatusRegionsOutstanding, StatusAcquireTimedOut,  StatusSessionNotSupported,
+                           StatusEntryPointMissing, StatusSessionNotFound,    StatusFifoTimeout};
+  const std::string fromBelow = ViDazoHx_StatusText(-1);
+  const std::string warning = ViDazoHx_StatusText(1);
+  EXPECT_EQ(fromBelow, "error from the lower library, broker or host");
+  EXPECT_EQ(warning, "warning from below");
+  std::set<std::string> names;
+  for (int32_t status : named) {
+    const std::string name = ViDazoHx_StatusText(status);
+    EXPECT_TRUE(names.insert(name).second) << status << " shares the name " << name;
+    EXPECT_NE(name, fromBelow) << status;
+  }
+  for (int32_t other : {-63001, -61218, -50401, INT32_MIN}) EXPECT_EQ(ViDazoHx_StatusText(other), fromBelow);
+  EXPECT_EQ(ViDazoHx_StatusText(INT32_MAX), warning);
+}
+
+TEST(StatusText, SimulatorNamesItsWholeRangesAndNothingElse) {
+  std::set<std::string> names;
+  auto expectNamed = [&](int32_t first, int32_t last) {
+    for (int32_t status = first; status >= last; --status) {
+      const char* name = ViDazoSim_StatusText(status);
+      ASSERT_NE(name, nullptr) << status;
+      EXPECT_TRUE(names.insert(name).second) << status << " shares the name " << name;
+    }
+    EXPECT_EQ(ViDazoSim_StatusText(last - 1), nullptr) << last - 1;
+  };
+  expectNamed(ViDazoSim_StatusInvalidSession, ViDazoSim_StatusPatternMismatch);
+  expectNamed(VoKelSrvSim_StatusNullArgument, VoKelSrvSim_StatusUnknownFunction);
+  EXPECT_EQ(ViDazoSim_StatusText(StatusMemoryFull), nullptr);
 }
 
 }  // namespace

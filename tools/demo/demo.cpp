@@ -38,11 +38,19 @@ constexpr uint32_t kDemoFifoDepth = 1u << 16;
 
 int failures = 0;
 
+// The library names its own statuses; the simulator names those it answers
+// and the library passes on.
+const char* statusName(int32_t status) {
+  const char* simulatorName = ViDazoSim_StatusText(status);
+  return simulatorName != nullptr ? simulatorName : ViDazoHx_StatusText(status);
+}
+
 bool expectStatus(const char* what, int32_t status, int32_t expected = 0) {
   if (status == expected) {
     return true;
   }
-  std::printf("  !! %s answered %" PRId32 ", expected %" PRId32 "\n", what, status, expected);
+  std::printf("  !! %s answered %" PRId32 " (%s), expected %" PRId32 " (%s)\n", what, status, statusName(status),
+              expected, statusName(expected));
   ++failures;
   return false;
 }
@@ -240,8 +248,8 @@ int main(int argc, char** argv) {
                ViDazoHx_AcquireFifoReadRegionScalar(session, kFifo, &reference, 16, ViDazoHx_TypeU32, 0, kTimeoutMs,
                                                     &acquired, nullptr));
   const int32_t closeStatus = ViDazoHx_Close(session, 0);
-  std::printf("close with a region out: %" PRId32 " (regions outstanding), %u session(s) open\n", closeStatus,
-              ViDazoSim_OpenSessionCount());
+  std::printf("close with a region out: %" PRId32 " (%s), %u session(s) open\n", closeStatus,
+              statusName(closeStatus), ViDazoSim_OpenSessionCount());
   expectStatus("ViDazoHx_Close with a region out", closeStatus, ViDazoHx_StatusRegionsOutstanding);
   expectStatus("HostRuntimeSim_DisposeReference", HostRuntimeSim_DisposeReference(reference));
   std::printf("region given back: the close completed, %u session(s) open\n", ViDazoSim_OpenSessionCount());

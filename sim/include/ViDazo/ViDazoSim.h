@@ -143,6 +143,7 @@
 #include <stdint.h>
 
 #include "ViDazo/ViDazoDll.h"
+#include "VoKelSrv/VoKelSrvSim.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -171,6 +172,56 @@ extern "C" {
 #define ViDazoSim_StatusUnknownFunction (-63014)   /* not the name of a ViDazoDll_ function */
 #define ViDazoSim_StatusNoSuchRecord (-63015)      /* journal has no such record */
 #define ViDazoSim_StatusPatternMismatch (-63016)   /* elements differ from the generator pattern */
+
+/* ---- status names ------------------------------------------------------- */
+/* An inline function needs C99 or C++; GNU-compatible compilers also accept
+ * their own spelling in C89 mode. A plain C89 compiler does without it. */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define VIDAZOSIM_STATUS_TEXT_INLINE static inline
+#elif defined(__GNUC__)
+#define VIDAZOSIM_STATUS_TEXT_INLINE static __inline__
+#endif
+
+#ifdef VIDAZOSIM_STATUS_TEXT_INLINE
+/* Names a status of the simulated target (-63001...), of the simulated
+ * broker (-63301...) or of the lower library's interface (-50400, -61219):
+ * the macro name without its prefix, "Success" for 0, NULL for any other
+ * value (ViDazoHx_StatusText names the library's own). Inline: no export. */
+VIDAZOSIM_STATUS_TEXT_INLINE const char* ViDazoSim_StatusText(int32_t status) {
+  switch (status) {
+    case 0: return "Success";
+    case ViDazoDll_StatusFifoTimeout: return "FifoTimeout";
+    case ViDazoDll_StatusAcquireTimedOut: return "AcquireTimedOut";
+    case ViDazoSim_StatusInvalidSession: return "InvalidSession";
+    case ViDazoSim_StatusInvalidParameter: return "InvalidParameter";
+    case ViDazoSim_StatusResourceNotFound: return "ResourceNotFound";
+    case ViDazoSim_StatusInvalidFifo: return "InvalidFifo";
+    case ViDazoSim_StatusWrongDirection: return "WrongDirection";
+    case ViDazoSim_StatusWrongType: return "WrongType";
+    case ViDazoSim_StatusFifoNotStarted: return "FifoNotStarted";
+    case ViDazoSim_StatusOverRelease: return "OverRelease";
+    case ViDazoSim_StatusInvalidRegister: return "InvalidRegister";
+    case ViDazoSim_StatusInvalidIrqContext: return "InvalidIrqContext";
+    case ViDazoSim_StatusSessionValueInUse: return "SessionValueInUse";
+    case ViDazoSim_StatusFifoBusy: return "FifoBusy";
+    case ViDazoSim_StatusOutOfMemory: return "OutOfMemory";
+    case ViDazoSim_StatusUnknownFunction: return "UnknownFunction";
+    case ViDazoSim_StatusNoSuchRecord: return "NoSuchRecord";
+    case ViDazoSim_StatusPatternMismatch: return "PatternMismatch";
+    case VoKelSrvSim_StatusNullArgument: return "BrokerNullArgument";
+    case VoKelSrvSim_StatusUnknownName: return "BrokerUnknownName";
+    case VoKelSrvSim_StatusUnknownIndex: return "BrokerUnknownIndex";
+    case VoKelSrvSim_StatusBufferTooSmall: return "BrokerBufferTooSmall";
+    case VoKelSrvSim_StatusIndexNotInUse: return "BrokerIndexNotInUse";
+    case VoKelSrvSim_StatusInvalidName: return "BrokerInvalidName";
+    case VoKelSrvSim_StatusTableFull: return "BrokerTableFull";
+    case VoKelSrvSim_StatusNoMemory: return "BrokerNoMemory";
+    case VoKelSrvSim_StatusUnknownFunction: return "BrokerUnknownFunction";
+    default: break;
+  }
+  return 0;
+}
+#endif
 
 /* ---- constants ---------------------------------------------------------- */
 #define ViDazoSim_RegisterSpaceBytes 65536u
