@@ -8,8 +8,9 @@
 # Then checks the layout (names, soname links, no RPATH/RUNPATH, components
 # disjoint; for the .deb files also the control fields, stripped libraries
 # with their debug symbols in the -dbgsym packages, and lintian without
-# errors), builds consumer/ through find_package and host.c through
-# pkg-config, and runs them against the installed stand-ins with
+# errors), builds consumer/ and the example C++ host through find_package,
+# consumer/host.c and the example C host through pkg-config, and runs them
+# against the installed stand-ins with
 # LD_LIBRARY_PATH=<prefix>/<libdir>, under the emulator given after `--` when
 # the build is a cross build.
 #
@@ -163,7 +164,7 @@ run() {
 }
 
 step "host programs built through find_package"
-cmake_args=(-S "$here/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release)
+cmake_args=(-G Ninja -DCMAKE_BUILD_TYPE=Release)
 if [[ -n $toolchain ]]; then
   # The toolchain confines package search to the cross sysroot; point at the
   # installed packages directly.
@@ -175,7 +176,7 @@ fi
 for variant in sim:ON:host-sim own-runtime:OFF:host-own-runtime; do
   IFS=: read -r name with_sim program <<<"$variant"
   dir=$work/consumer-$name
-  if cmake "${cmake_args[@]}" -B "$dir" -DCONSUMER_WITH_SIM="$with_sim" >"$dir.configure.log" 2>&1 &&
+  if cmake "${cmake_args[@]}" -S "$here/consumer" -B "$dir" -DCONSUMER_WITH_SIM="$with_sim" >"$dir.configure.log" 2>&1 &&
      cmake --build "$dir" >"$dir.build.log" 2>&1; then
     run "$dir/$program"
   else
@@ -196,6 +197,29 @@ if "$cc" -std=c99 -Wall -Wextra -Werror -pedantic "$here/consumer/host.c" $flags
   run "$work/host-pc"
 else
   fail "host.c did not build through pkg-config"
+fi
+
+# The examples are what a new user copies; build them out of the tree exactly
+# as examples/README.md tells (the C host with its Makefile, the C++ host with
+# its CMakeLists.txt) and run them.
+examples=$here/../../examples
+step "example C host built through pkg-config (its Makefile)"
+cp -r "$examples/c-host" "$work/example-c-host"
+if make -s -C "$work/example-c-host" CC="$cc" >"$work/example-c-host.build.log" 2>&1; then
+  run "$work/example-c-host/host"
+else
+  cat "$work/example-c-host.build.log"
+  fail "the example C host did not build through pkg-config"
+fi
+
+step "example C++ host built through find_package (its CMakeLists.txt)"
+dir=$work/example-cpp-host
+if cmake "${cmake_args[@]}" -S "$examples/cpp-host" -B "$dir" >"$dir.configure.log" 2>&1 &&
+   cmake --build "$dir" >"$dir.build.log" 2>&1; then
+  run "$dir/cpp-host"
+else
+  cat "$dir.configure.log" "$dir.build.log" 2>/dev/null
+  fail "the example C++ host did not build through find_package"
 fi
 
 echo
