@@ -5,6 +5,8 @@
 #
 #   scripts/install-deps.sh            everything
 #   scripts/install-deps.sh --native   without the armhf cross tools
+#   scripts/install-deps.sh --demo     only what scripts/demo.sh needs: a
+#                                      compiler, CMake and Ninja
 #
 # Besides the compilers and test frameworks, everything installs the tools the
 # checks use: valgrind (instruction counts), doxygen (reference docs), lintian
@@ -12,12 +14,21 @@
 # and clang 14 with its runtime libraries (the libFuzzer target).
 set -euo pipefail
 
-packages=(
-  build-essential g++ cmake ninja-build binutils pkgconf
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  valgrind doxygen lintian gnuplot-nox linux-perf clang-14 libclang-rt-14-dev
-)
-if [[ "${1:-}" != "--native" ]]; then
+mode=${1:-}
+case $mode in
+  "" | --native | --demo) ;;
+  *) echo "usage: install-deps.sh [--native | --demo]" >&2; exit 2 ;;
+esac
+
+packages=(g++ cmake ninja-build)
+if [[ $mode != --demo ]]; then
+  packages+=(
+    build-essential binutils pkgconf
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    valgrind doxygen lintian gnuplot-nox linux-perf clang-14 libclang-rt-14-dev
+  )
+fi
+if [[ -z $mode ]]; then
   packages+=(crossbuild-essential-armhf qemu-user)
 fi
 

@@ -18,6 +18,15 @@ namespace vidazosim {
 namespace {
 
 constexpr uint32_t kTypesPerDirection = 9;
+// Element type of the default FIFOs by position within a direction. The
+// positions predate the type codes (which follow the library's); tests and
+// hosts address FIFOs by number, so the layout stays as it is.
+constexpr uint32_t kLayoutTypes[kTypesPerDirection] = {
+    ViDazoSim_TypeBool, ViDazoSim_TypeI8,  ViDazoSim_TypeU8,  ViDazoSim_TypeI16, ViDazoSim_TypeU16,
+    ViDazoSim_TypeI32,  ViDazoSim_TypeU32, ViDazoSim_TypeI64, ViDazoSim_TypeU64};
+
+uint32_t layoutType(uint32_t fifo) { return kLayoutTypes[fifo % kTypesPerDirection]; }
+
 constexpr uint32_t kDepthGranule = 16;
 
 // A locked session together with one of its FIFOs.
@@ -234,7 +243,7 @@ void initialiseFifos(Session& session) {
   for (uint32_t number = 0; number < ViDazoSim_FifoCount; ++number) {
     Fifo& fifo = session.fifos[number];
     fifo.toHost = number < kTypesPerDirection;
-    fifo.type = number % kTypesPerDirection;
+    fifo.type = layoutType(number);
     fifo.elementBytes = elementSize(fifo.type);
     if (allocateRing(fifo, ViDazoSim_DefaultFifoDepth) != 0) throw std::bad_alloc();
   }
@@ -329,7 +338,7 @@ int32_t peerToPeerEndpoint(uint32_t session, uint32_t fifo, uint32_t* endpoint) 
 int32_t getFifoLayout(uint32_t fifo, uint32_t* toHost, uint32_t* type, uint32_t* depth) {
   if (fifo >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
   if (toHost != nullptr) *toHost = fifo < kTypesPerDirection ? 1 : 0;
-  if (type != nullptr) *type = fifo % kTypesPerDirection;
+  if (type != nullptr) *type = layoutType(fifo);
   if (depth != nullptr) *depth = ViDazoSim_DefaultFifoDepth;
   return 0;
 }

@@ -162,7 +162,8 @@ void copyText(char* destination, size_t capacity, const std::string& text) {
 }  // namespace
 
 uint32_t elementSize(uint32_t type) {
-  static const uint32_t kSizes[] = {1, 1, 1, 2, 2, 4, 4, 8, 8};
+  // Bool, I8, I16, I32, I64, U8, U16, U32, U64: the library's codes 1 to 8.
+  static const uint32_t kSizes[] = {1, 1, 2, 4, 8, 1, 2, 4, 8};
   return type < 9 ? kSizes[type] : 0;
 }
 

@@ -8,6 +8,13 @@
 #error "the version macros are missing"
 #endif
 
+/* The simulator takes the library's element type codes. */
+#define SAME_CODE(type) ((int)ViDazoSim_Type##type == (int)ViDazoHx_Type##type)
+typedef char simulatorTypeCodesAreTheLibrarys[(SAME_CODE(I8) && SAME_CODE(I16) && SAME_CODE(I32) && SAME_CODE(I64) &&
+                                               SAME_CODE(U8) && SAME_CODE(U16) && SAME_CODE(U32) && SAME_CODE(U64))
+                                                  ? 1
+                                                  : -1];
+
 const char* headerCheckName(int32_t status);
 
 /* The names are there wherever an inline function can be. */

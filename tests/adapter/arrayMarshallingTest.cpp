@@ -115,7 +115,7 @@ TEST_F(ArrayMarshalling, ReadFifoScalarPicksTheFunctionAndOffsetByTypeCode) {
     EXPECT_EQ(record.arguments[0], session | kRouted);
     EXPECT_EQ(record.arguments[2], arg(after.elements));
     EXPECT_EQ(record.arguments[4], 100u);
-    EXPECT_EQ(ViDazoSim_CheckGenerated(t.fifo, 40, 0, after.elements, 3, nullptr), 0) << t.suffix;
+    EXPECT_EQ(ViDazoSim_CheckGenerated(static_cast<uint32_t>(t.code), 40, 0, after.elements, 3, nullptr), 0) << t.suffix;
     EXPECT_NE(remaining, kNotWritten);
   }
 }

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <future>
 #include <new>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "failingAllocator.h"
@@ -106,6 +108,15 @@ struct OrderCase {
   std::vector<GiveBacks> afterEach;
 };
 
+// "R3R2R1": the disposal order, for the case's name and its printed value.
+std::string disposalOrder(const OrderCase& c) {
+  std::string order;
+  for (int index : c.disposal) order += "R" + std::to_string(index + 1);
+  return order;
+}
+
+void PrintTo(const OrderCase& c, std::ostream* out) { *out << "disposal " << disposalOrder(c); }
+
 class RegionOrderTest : public RegionTest, public ::testing::WithParamInterface<OrderCase> {};
 
 TEST_P(RegionOrderTest, GivesBackInAcquisitionOrderWithOwnCounts) {
@@ -124,7 +135,8 @@ TEST_P(RegionOrderTest, GivesBackInAcquisitionOrderWithOwnCounts) {
 const GiveBacks kAll = {{kReadU32, 1}, {kReadU32, 2}, {kReadU32, 3}};
 INSTANTIATE_TEST_SUITE_P(Orders, RegionOrderTest,
                          ::testing::Values(OrderCase{{2, 1, 0}, {{}, {}, kAll}},
-                                           OrderCase{{0, 2, 1}, {{{kReadU32, 1}}, {{kReadU32, 1}}, kAll}}));
+                                           OrderCase{{0, 2, 1}, {{{kReadU32, 1}}, {{kReadU32, 1}}, kAll}}),
+                         [](const ::testing::TestParamInfo<OrderCase>& info) { return disposalOrder(info.param); });
 
 // --- time ------------------------------------------------------------------
 

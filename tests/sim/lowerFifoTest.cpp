@@ -241,6 +241,25 @@ TEST_F(LowerFifoTest, GeneratorStreamsACheckablePatternThroughRegions) {
   EXPECT_EQ(ViDazoSim_GeneratorValue(ViDazoSim_TypeU8, 250, 10), 4u);
 }
 
+// Hosts pass the library's type codes to the simulator too (that the names
+// carry the library's values is checked where both headers are seen,
+// tests/abi/headerCheck.c): the layout must report them, with the FIFO
+// numbers unchanged, and the generator must size elements by them.
+TEST_F(LowerFifoTest, ElementTypesAreTheLibrarysTypeCodes) {
+  const uint32_t byPosition[] = {ViDazoSim_TypeBool, ViDazoSim_TypeI8,  ViDazoSim_TypeU8,
+                                 ViDazoSim_TypeI16,  ViDazoSim_TypeU16, ViDazoSim_TypeI32,
+                                 ViDazoSim_TypeU32,  ViDazoSim_TypeI64, ViDazoSim_TypeU64};
+  for (uint32_t fifo = 0; fifo < ViDazoSim_FifoCount; ++fifo) {
+    uint32_t toHost = 9, type = 99;
+    ASSERT_EQ(ViDazoSim_GetFifoLayout(fifo, &toHost, &type, nullptr), 0);
+    EXPECT_EQ(type, byPosition[fifo % 9]) << "FIFO " << fifo;
+    EXPECT_EQ(toHost, fifo < 9 ? 1u : 0u) << "FIFO " << fifo;
+  }
+  EXPECT_EQ(ViDazoSim_GeneratorValue(ViDazoSim_TypeU16, 0xFFFF0, 0x20), 0x10u);
+  EXPECT_EQ(ViDazoSim_GeneratorValue(ViDazoSim_TypeI64, 1ull << 40, 1), (1ull << 40) + 1);
+  EXPECT_EQ(ViDazoSim_GeneratorValue(ViDazoSim_TypeBool, 0, 3), 1u);
+}
+
 TEST_F(LowerFifoTest, LoopbackCarriesHostWritesBackToTheHost) {
   prepareFifo(kFromHostU32, 16);
   prepareFifo(kToHostU32, 16);

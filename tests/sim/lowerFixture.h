@@ -12,12 +12,13 @@
 #include "ViDazo/ViDazoSim.h"
 #include "VoKelSrv/VoKelSrvSim.h"
 
-// Default layout: FIFO t is target-to-host of type t, FIFO 9 + t host-to-target.
-constexpr uint32_t kToHostU32 = ViDazoSim_TypeU32;
-constexpr uint32_t kToHostI16 = ViDazoSim_TypeI16;
-constexpr uint32_t kToHostU64 = ViDazoSim_TypeU64;
-constexpr uint32_t kFromHostU32 = 9 + ViDazoSim_TypeU32;
-constexpr uint32_t kFromHostU64 = 9 + ViDazoSim_TypeU64;
+// Default layout (ViDazoSim.h): FIFOs 0 to 8 target-to-host, 9 + the same
+// position host-to-target.
+constexpr uint32_t kToHostU32 = 6;
+constexpr uint32_t kToHostI16 = 3;
+constexpr uint32_t kToHostU64 = 8;
+constexpr uint32_t kFromHostU32 = 9 + kToHostU32;
+constexpr uint32_t kFromHostU64 = 9 + kToHostU64;
 constexpr uint32_t kRoutingBit = 0x4000;
 // Bound for every wait that is expected to end early; never reached when the
 // code is right.

@@ -68,11 +68,13 @@
  *   back one anonymous reservation).
  *
  * Default FIFO layout (every session)
- *   FIFO t, t = 0..8:    target-to-host, element type t
- *   FIFO 9 + t, t = 0..8: host-to-target, element type t
- *   with t as in ViDazoSim_ElementType (0 Bool, 1 I8, 2 U8, 3 I16, 4 U16,
- *   5 I32, 6 U32, 7 I64, 8 U64); every FIFO starts with depth
- *   ViDazoSim_DefaultFifoDepth (1024 elements), stopped and empty.
+ *   FIFO t, t = 0..8:    target-to-host
+ *   FIFO 9 + t, t = 0..8: host-to-target
+ *   with element types, by t: 0 Bool, 1 I8, 2 U8, 3 I16, 4 U16, 5 I32,
+ *   6 U32, 7 I64, 8 U64. Their type codes (ViDazoSim_ElementType, the
+ *   library's codes) are, by t: 0, 1, 5, 2, 6, 3, 7, 4, 8; e.g. FIFO 6 and
+ *   FIFO 15 carry U32, code 7 (ViDazoHx_TypeU32). Every FIFO starts with
+ *   depth ViDazoSim_DefaultFifoDepth (1024 elements), stopped and empty.
  *   ViDazoSim_GetFifoLayout describes a FIFO number.
  *
  * FIFOs
@@ -232,15 +234,18 @@ VIDAZOSIM_STATUS_TEXT_INLINE const char* ViDazoSim_StatusText(int32_t status) {
 #define ViDazoSim_JournalCapacity 65536u
 #define ViDazoSim_EndlessStream UINT64_MAX
 
+/* Element types: the library's type codes (ViDazoHx_TypeI8 = 1 to
+ * ViDazoHx_TypeU64 = 8), so a host passes the same code to both; Bool, which
+ * the library has no code for, is 0. */
 typedef enum ViDazoSim_ElementType {
   ViDazoSim_TypeBool = 0,
   ViDazoSim_TypeI8 = 1,
-  ViDazoSim_TypeU8 = 2,
-  ViDazoSim_TypeI16 = 3,
-  ViDazoSim_TypeU16 = 4,
-  ViDazoSim_TypeI32 = 5,
-  ViDazoSim_TypeU32 = 6,
-  ViDazoSim_TypeI64 = 7,
+  ViDazoSim_TypeI16 = 2,
+  ViDazoSim_TypeI32 = 3,
+  ViDazoSim_TypeI64 = 4,
+  ViDazoSim_TypeU8 = 5,
+  ViDazoSim_TypeU16 = 6,
+  ViDazoSim_TypeU32 = 7,
   ViDazoSim_TypeU64 = 8
 } ViDazoSim_ElementType;
 
@@ -310,7 +315,8 @@ VIDAZOSIM_API int32_t ViDazoSim_GetAssertedIrqs(uint32_t session, uint32_t* irqs
 
 /* ---- FIFOs ---------------------------------------------------------------- */
 /* Describes FIFO `fifo` of the default layout: toHost 1 for target-to-host, its
- * element type and default depth; any output may be null. */
+ * element type (ViDazoSim_ElementType: the library's type code, 0 for Bool)
+ * and default depth; any output may be null. */
 VIDAZOSIM_API int32_t ViDazoSim_GetFifoLayout(uint32_t fifo, uint32_t* toHost, uint32_t* elementType,
                                               uint32_t* defaultDepth);
 /* Writes the FIFO's current counts. */
