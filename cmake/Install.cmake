@@ -60,9 +60,10 @@ vidazohx_install_package(ViDazoHx ${VIDAZOHX_CMAKE_INSTALL_DIR} development)
 # The host-runtime stand-in is the one library here whose name nothing else
 # fixes; installed into the loader's directory it carries a versioned soname
 # (libHostRuntimeSim.so.1) like any public library, so that a host linked
-# against it names that version.
-set_target_properties(HostRuntimeSim PROPERTIES
-  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+# against it names that version. The file is named after the soname, as the
+# broker's is, so that tests staging libraries by file name stage the name
+# the loader looks for.
+set_target_properties(HostRuntimeSim PROPERTIES SOVERSION ${PROJECT_VERSION_MAJOR})
 set_target_properties(ViDazoSim PROPERTIES EXPORT_NAME ViDazo)
 set_target_properties(VoKelSrvSim PROPERTIES EXPORT_NAME VoKelSrv)
 set_target_properties(HostRuntimeSim PROPERTIES EXPORT_NAME HostRuntime)
