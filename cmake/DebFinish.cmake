@@ -1,6 +1,6 @@
 # Finishes the .deb and .ddeb files CPack made (run by CPack after packaging,
 # through CPACK_POST_BUILD_SCRIPTS, with the package files in
-# CPACK_PACKAGE_FILES). CPack 3.25 cannot do two things Debian asks for:
+# CPACK_PACKAGE_FILES). CPack 3.25 cannot do three things Debian asks for:
 #
 # - the Multi-Arch field: every package here is Multi-Arch: same, since each
 #   architecture's files live under lib/<triplet> and whatever lies outside
