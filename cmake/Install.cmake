@@ -1,13 +1,18 @@
 # Installation layout, in three components:
 #
-#   library      lib/libViDazoHx.so.inherit and the libViDazoHx.so name the
-#                host loads the library by;
+#   library      libViDazoHx.so.inherit and the libViDazoHx.so name the host
+#                loads the library by, in the library directory
+#                (CMAKE_INSTALL_LIBDIR: lib/<triplet> on Debian, see
+#                CMakeLists.txt);
 #   development  the public header, the CMake package (find_package(ViDazoHx)
 #                gives ViDazoHx::ViDazoHx) and vidazohx.pc;
 #   sim          the stand-ins for the lower library, the resource broker and
 #                the host runtime, with their headers, their CMake package
 #                (find_package(ViDazoSim)) and pkg-config files. They are a
 #                product of their own, for developing hosts without a target.
+#
+# Each component also installs the copyright and changelog of its Debian
+# package in share/doc/<package> (see Packaging.cmake).
 #
 # Nothing installed carries an RPATH/RUNPATH: the library must find the lower
 # library through the loader's search path, as on a deployed target.
@@ -52,6 +57,13 @@ vidazohx_install_package(ViDazoHx ${VIDAZOHX_CMAKE_INSTALL_DIR} development)
 # ---- the stand-ins ----------------------------------------------------------
 
 # Exported as ViDazoSim::ViDazo, ViDazoSim::VoKelSrv, ViDazoSim::HostRuntime.
+# The host-runtime stand-in is the one library here whose name nothing else
+# fixes; installed into the loader's directory it carries a versioned soname
+# (libHostRuntimeSim.so.1) like any public library, so that a host linked
+# against it names that version. The file is named after the soname, as the
+# broker's is, so that tests staging libraries by file name stage the name
+# the loader looks for.
+set_target_properties(HostRuntimeSim PROPERTIES SOVERSION ${PROJECT_VERSION_MAJOR})
 set_target_properties(ViDazoSim PROPERTIES EXPORT_NAME ViDazo)
 set_target_properties(VoKelSrvSim PROPERTIES EXPORT_NAME VoKelSrv)
 set_target_properties(HostRuntimeSim PROPERTIES EXPORT_NAME HostRuntime)

@@ -21,8 +21,8 @@
  *
  * Build and run against an installation under <prefix> (see the Makefile):
  *
- *   make PKG_CONFIG_PATH=<prefix>/lib/pkgconfig
- *   LD_LIBRARY_PATH=<prefix>/lib ./host
+ *   make PKG_CONFIG_PATH=<prefix>/<libdir>/pkgconfig
+ *   LD_LIBRARY_PATH=<prefix>/<libdir> ./host
  */
 #include <stdio.h>
 #include <stdlib.h>

@@ -21,7 +21,7 @@
 // Build and run against an installation under <prefix> (see CMakeLists.txt):
 //
 //   cmake -S . -B build -DCMAKE_PREFIX_PATH=<prefix> && cmake --build build
-//   LD_LIBRARY_PATH=<prefix>/lib build/cpp-host
+//   LD_LIBRARY_PATH=<prefix>/<libdir> build/cpp-host
 #include <HostRuntime/HostRuntimeSim.h>
 #include <ViDazo/ViDazoSim.h>
 #include <ViDazoHx/ViDazoHx.h>

@@ -6,17 +6,21 @@
 #   --mode deb      the .deb packages from CPack, unpacked into a fresh root
 #
 # Then checks the layout (names, soname links, no RPATH/RUNPATH, components
-# disjoint), builds consumer/ through find_package and host.c through
-# pkg-config, and runs them against the installed stand-ins with
-# LD_LIBRARY_PATH=<prefix>/lib, under the emulator given after `--` when the
-# build is a cross build.
+# disjoint; for the .deb files also the control fields, stripped libraries
+# with their debug symbols in the -dbgsym packages, and lintian without
+# errors), builds consumer/ and the example C++ host through find_package,
+# consumer/host.c and the example C host through pkg-config, and runs them
+# against the installed stand-ins with
+# LD_LIBRARY_PATH=<prefix>/<libdir>, under the emulator given after `--` when
+# the build is a cross build.
 #
 # package-test.sh --mode install|deb --build-dir DIR --work-dir DIR --cc CC
-#                 [--toolchain-file FILE] [--deb-arch ARCH] [-- EMULATOR...]
+#                 [--libdir DIR] [--toolchain-file FILE] [--deb-arch ARCH]
+#                 [-- EMULATOR...]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-mode= build= work= cc= toolchain= deb_arch=
+mode= build= work= cc= toolchain= deb_arch= libdir=lib
 emulator=()
 while (($#)); do
   case $1 in
@@ -24,6 +28,7 @@ while (($#)); do
     --build-dir) build=$2; shift 2 ;;
     --work-dir) work=$2; shift 2 ;;
     --cc) cc=$2; shift 2 ;;
+    --libdir) libdir=$2; shift 2 ;;
     --toolchain-file) toolchain=$2; shift 2 ;;
     --deb-arch) deb_arch=$2; shift 2 ;;
     --) shift; emulator=("$@"); break ;;
@@ -52,8 +57,9 @@ if [[ $mode == install ]]; then
     cmake --install "$build" --prefix "$prefix" --component "$component"
   done
 
-  step "the library component holds the library and nothing else"
-  expected=$'lib/libViDazoHx.so\nlib/libViDazoHx.so.inherit'
+  step "the library component holds the library, its copyright and changelog"
+  expected="$libdir/libViDazoHx.so"$'\n'"$libdir/libViDazoHx.so.inherit"
+  expected+=$'\nshare/doc/libvidazohx/changelog.gz\nshare/doc/libvidazohx/copyright'
   got=$(tree_of "$work/only-library")
   [[ $got == "$expected" ]] || fail "library component holds:"$'\n'"$got"
 
@@ -79,7 +85,16 @@ elif [[ $mode == deb ]]; then
     [[ -z $deb_arch || $(dpkg-deb -f "$deb" Architecture) == "$deb_arch" ]] ||
       fail "$deb: architecture $(dpkg-deb -f "$deb" Architecture), want $deb_arch"
     [[ $(dpkg-deb -f "$deb" Section) == "${want_section[$package]}" ]] || fail "$deb: wrong Section"
+    [[ $(dpkg-deb -f "$deb" Multi-Arch) == same ]] || fail "$deb: not Multi-Arch: same"
     dpkg-deb -x "$deb" "$root"
+    for doc in copyright changelog.gz; do
+      [[ -f $root/usr/share/doc/$package/$doc ]] || fail "$deb: no /usr/share/doc/$package/$doc"
+    done
+  done
+  for package in libvidazohx vidazohx-sim; do
+    ddebs=("$work/debs/${package}-dbgsym_"*.ddeb)
+    [[ -f ${ddebs[0]} ]] || { fail "no debug symbols package for $package"; continue; }
+    dpkg-deb -x "${ddebs[0]}" "$work/dbgsym"
   done
   [[ $(dpkg-deb -f "$work/debs/"libvidazohx-dev_*.deb Depends) == libvidazohx* ]] ||
     fail "libvidazohx-dev does not depend on libvidazohx"
@@ -90,22 +105,20 @@ else
   exit 2
 fi
 
-lib=$prefix/lib
+lib=$prefix/$libdir
 
 step "layout under $prefix"
 tree_of "$prefix"
-for f in lib/libViDazoHx.so.inherit include/ViDazoHx/ViDazoHx.h \
-         lib/cmake/ViDazoHx/ViDazoHxConfig.cmake lib/cmake/ViDazoHx/ViDazoHxConfigVersion.cmake \
-         lib/pkgconfig/vidazohx.pc \
-         lib/libViDazo.so.inherit lib/libVoKelSrv.so.13 lib/libHostRuntimeSim.so \
-         lib/cmake/ViDazoSim/ViDazoSimConfig.cmake \
-         lib/pkgconfig/vidazosim.pc lib/pkgconfig/vokelsrvsim.pc lib/pkgconfig/hostruntimesim.pc; do
+for f in include/ViDazoHx/ViDazoHx.h \
+         "$libdir"/{libViDazoHx.so.inherit,libViDazo.so.inherit,libVoKelSrv.so.13,libHostRuntimeSim.so} \
+         "$libdir"/cmake/ViDazoHx/ViDazoHxConfig{,Version}.cmake "$libdir"/cmake/ViDazoSim/ViDazoSimConfig.cmake \
+         "$libdir"/pkgconfig/{vidazohx,vidazosim,vokelsrvsim,hostruntimesim}.pc; do
   [[ -f $prefix/$f ]] || fail "missing $f"
 done
 # The host opens libViDazoHx.so and the library opens libViDazo.so by these
 # names, so the links must resolve to the versioned files.
 for link in libViDazoHx.so:libViDazoHx.so.inherit libViDazo.so:libViDazo.so.inherit \
-            libVoKelSrv.so:libVoKelSrv.so.13; do
+            libVoKelSrv.so:libVoKelSrv.so.13 libHostRuntimeSim.so:libHostRuntimeSim.so.1; do
   [[ -L $lib/${link%%:*} && $(readlink "$lib/${link%%:*}") == "${link#*:}" ]] ||
     fail "$lib/${link%%:*} is not a link to ${link#*:}"
 done
@@ -122,6 +135,25 @@ for so in "$lib"/*.so*; do
     fail "$(basename "$so") carries a search path: $(grep -E 'RPATH|RUNPATH' <<<"$dyn")"
   fi
 done
+if [[ $mode == deb ]]; then
+  step "libraries stripped, debug symbols in the -dbgsym packages"
+  for so in "$lib"/*.so*; do
+    [[ -L $so ]] && continue
+    if readelf -SW "$so" | grep -qE ' \.(symtab|debug_info) '; then
+      fail "$(basename "$so") is not stripped"
+    fi
+    id=$(readelf -n "$so" | sed -n 's/.*Build ID: //p')
+    [[ -n $id && -f $work/dbgsym/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug ]] ||
+      fail "no debug symbols for $(basename "$so") (build id '$id')"
+  done
+
+  step "lintian"
+  # Errors fail the test; warnings are listed (cmake/PACKAGING.md says why
+  # those left are there).
+  lintian --fail-on error --tag-display-limit 0 "$work"/debs/*.deb "$work"/debs/*.ddeb ||
+    fail "lintian reports errors"
+fi
+
 soname=$(readelf -d "$lib/libViDazoHx.so.inherit" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [[ $soname == libViDazoHx.so.inherit ]] || fail "SONAME is '$soname'"
 echo "SONAME $soname"
@@ -132,7 +164,7 @@ run() {
 }
 
 step "host programs built through find_package"
-cmake_args=(-S "$here/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release)
+cmake_args=(-G Ninja -DCMAKE_BUILD_TYPE=Release)
 if [[ -n $toolchain ]]; then
   # The toolchain confines package search to the cross sysroot; point at the
   # installed packages directly.
@@ -144,7 +176,7 @@ fi
 for variant in sim:ON:host-sim own-runtime:OFF:host-own-runtime; do
   IFS=: read -r name with_sim program <<<"$variant"
   dir=$work/consumer-$name
-  if cmake "${cmake_args[@]}" -B "$dir" -DCONSUMER_WITH_SIM="$with_sim" >"$dir.configure.log" 2>&1 &&
+  if cmake "${cmake_args[@]}" -S "$here/consumer" -B "$dir" -DCONSUMER_WITH_SIM="$with_sim" >"$dir.configure.log" 2>&1 &&
      cmake --build "$dir" >"$dir.build.log" 2>&1; then
     run "$dir/$program"
   else
@@ -165,6 +197,29 @@ if "$cc" -std=c99 -Wall -Wextra -Werror -pedantic "$here/consumer/host.c" $flags
   run "$work/host-pc"
 else
   fail "host.c did not build through pkg-config"
+fi
+
+# The examples are what a new user copies; build them out of the tree exactly
+# as examples/README.md tells (the C host with its Makefile, the C++ host with
+# its CMakeLists.txt) and run them.
+examples=$here/../../examples
+step "example C host built through pkg-config (its Makefile)"
+cp -r "$examples/c-host" "$work/example-c-host"
+if make -s -C "$work/example-c-host" CC="$cc" >"$work/example-c-host.build.log" 2>&1; then
+  run "$work/example-c-host/host"
+else
+  cat "$work/example-c-host.build.log"
+  fail "the example C host did not build through pkg-config"
+fi
+
+step "example C++ host built through find_package (its CMakeLists.txt)"
+dir=$work/example-cpp-host
+if cmake "${cmake_args[@]}" -S "$examples/cpp-host" -B "$dir" >"$dir.configure.log" 2>&1 &&
+   cmake --build "$dir" >"$dir.build.log" 2>&1; then
+  run "$dir/cpp-host"
+else
+  cat "$dir.configure.log" "$dir.build.log" 2>/dev/null
+  fail "the example C++ host did not build through find_package"
 fi
 
 echo
