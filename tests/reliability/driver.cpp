@@ -494,7 +494,9 @@ std::string Driver::run(const Step& step) {
   uint32_t arrayCount = 0;
   const int32_t status = call(step, &seen, &arrayCount);
   lastStatus_ = status;
-  const bool allocationFailed = allocationFailedAndDisarm();
+  const bool allocationFailed = takeAllocationFailure();
+  if (step.inject == Inject::allocation) failAllocation(0);
+  last_ = seen;
   ViDazoSim_ClearInjections();
   if (step.inject == Inject::host) HostRuntimeSim_InjectResult(step.function.c_str(), 0, 0);
   if (step.inject == Inject::broker) VoKelSrvSim_InjectStatus(step.function.c_str(), 0, 0);

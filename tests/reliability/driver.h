@@ -72,6 +72,8 @@ class Driver {
   std::string sequence(Choices& choices, uint32_t steps, bool verbose);
 
   const Model& model() const { return model_; }
+  // What the last step handed back (session, reference).
+  const Observed& last() const { return last_; }
   uint64_t stepsRun = 0;
 
  private:
@@ -85,6 +87,7 @@ class Driver {
 
   Model model_;
   int32_t lastStatus_ = 0;
+  Observed last_;
   std::vector<uint32_t> closedValues_;
   std::vector<Step> history_;
 };

@@ -33,15 +33,11 @@ bool shouldFail() {
 LibraryCall::LibraryCall() { ++depth; }
 LibraryCall::~LibraryCall() { --depth; }
 
-void failAllocation(uint64_t nth) {
-  failedArmed = false;
-  failAt = nth == 0 ? 0 : counted + nth;
-}
+void failAllocation(uint64_t nth) { failAt = nth == 0 ? 0 : counted + nth; }
 
-bool allocationFailedAndDisarm() {
+bool takeAllocationFailure() {
   const bool failed = failedArmed;
   failedArmed = false;
-  failAt = 0;
   return failed;
 }
 

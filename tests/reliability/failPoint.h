@@ -18,10 +18,10 @@ class LibraryCall {
   LibraryCall& operator=(const LibraryCall&) = delete;
 };
 
-// The n-th counted allocation from now fails (0: none).
+// The n-th counted allocation from now fails (0: disarm).
 void failAllocation(uint64_t nth);
-// Whether the armed failure has happened; disarms.
-bool allocationFailedAndDisarm();
+// Whether an armed failure happened since the last call.
+bool takeAllocationFailure();
 // Allocations counted since the program started.
 uint64_t allocationsCounted();
 
