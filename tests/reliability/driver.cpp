@@ -19,7 +19,11 @@ namespace reliability {
 
 uint32_t Choices::below(uint32_t bound) {
   if (bound <= 1) return 0;
-  if (!fromData_) return static_cast<uint32_t>(random_() % bound);
+  if (!fromData_) {
+    const auto value = static_cast<uint32_t>(random_() % bound);
+    if (recording != nullptr) recording->insert(recording->end(), {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+    return value;
+  }
   uint32_t value = 0;
   for (int byte = 0; byte < 2; ++byte) value = value << 8 | (position_ < size_ ? data_[position_++] : 0);
   return value % bound;
@@ -300,7 +304,10 @@ int32_t Driver::call(const Step& step, Observed* seen, uint32_t* arrayCount) {
   char text[64] = {};
   static const char* const names[] = {"sim0", "extra0"};
   const uint32_t timeout = step.infinite ? ViDazoHx_InfiniteTimeout : 0;
-  ViDazoHx_ArrayHandle array = null ? nullptr : HostRuntimeSim_NewArray(step.typeCode >= 1 && step.typeCode <= 8 ? step.typeCode : 7, 3);
+  // Register arrays are always U32; FIFO arrays have the step's type.
+  const bool registerArray = step.op == Op::ReadArray32 || step.op == Op::WriteArray32;
+  const int32_t arrayType = !registerArray && step.typeCode >= 1 && step.typeCode <= 8 ? step.typeCode : 7;
+  ViDazoHx_ArrayHandle array = null ? nullptr : HostRuntimeSim_NewArray(arrayType, 3);
   int32_t status = 0;
   {
     LibraryCall counting;

@@ -23,6 +23,9 @@ class Choices {
   uint32_t below(uint32_t bound);  // 0 .. bound-1
   bool chance(uint32_t percent) { return below(100) < percent; }
   bool exhausted() const { return fromData_ && position_ >= size_; }
+  // Records the choices as fuzz input that makes the same ones (every bound
+  // is below 65536: two bytes each).
+  std::vector<uint8_t>* recording = nullptr;
 
  private:
   std::mt19937_64 random_;

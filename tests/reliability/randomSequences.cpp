@@ -2,21 +2,28 @@
 // the driver and stops at the first difference from the model, printing the
 // seed and the failing prefix.
 //
-//   reliability_sequences [--seed N] [--count N] [--steps N]
+//   reliability_sequences [--seed N] [--first N] [--count N] [--steps N]
+//                         [--keep-going] [--write-corpus DIRECTORY]
 //
-// --seed N re-runs one sequence verbosely. Without it, seeds 1..count run
-// (count from VIDAZOHX_SEQUENCES, default 20000).
+// --seed N re-runs one sequence verbosely. Without it, seeds first..first+
+// count-1 run (count from VIDAZOHX_SEQUENCES, default 20000). --keep-going
+// reports every failing seed on one line; --write-corpus writes each
+// sequence's choices as a fuzz input that replays it (scripts/fuzz.sh).
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "driver.h"
 
 int main(int argc, char** argv) {
   uint64_t seed = 0, count = 20000, steps = 50, first = 1, failures = 0;
   bool keepGoing = false;
+  const char* corpus = nullptr;
   if (const char* fromEnvironment = std::getenv("VIDAZOHX_SEQUENCES")) count = std::strtoull(fromEnvironment, nullptr, 10);
   for (int index = 1; index < argc; ++index) {
     if (std::strcmp(argv[index], "--keep-going") == 0) keepGoing = true;
@@ -27,6 +34,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[index], "--count") == 0) count = value;
     if (std::strcmp(argv[index], "--steps") == 0) steps = value;
     if (std::strcmp(argv[index], "--first") == 0) first = value;
+    if (std::strcmp(argv[index], "--write-corpus") == 0) corpus = argv[index + 1];
   }
   reliability::Driver driver;
   const auto start = std::chrono::steady_clock::now();
@@ -34,7 +42,13 @@ int main(int argc, char** argv) {
   const uint64_t last = seed != 0 ? seed : first + count - 1;
   for (uint64_t current = first; current <= last; ++current) {
     reliability::Choices choices(current);
+    std::vector<uint8_t> recorded;
+    if (corpus != nullptr) choices.recording = &recorded;
     const std::string failure = driver.sequence(choices, static_cast<uint32_t>(steps), seed != 0);
+    if (corpus != nullptr) {
+      std::ofstream(std::string(corpus) + "/seed-" + std::to_string(current), std::ios::binary)
+          .write(reinterpret_cast<const char*>(recorded.data()), static_cast<std::streamsize>(recorded.size()));
+    }
     if (!failure.empty() && keepGoing) {
       ++failures;
       std::printf("seed %llu: %s\n", static_cast<unsigned long long>(current), failure.substr(0, failure.find('\n')).c_str());
