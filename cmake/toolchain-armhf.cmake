@@ -32,3 +32,9 @@ endif()
 # built by one compiler, so the note never applies; it only buries real
 # diagnostics.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
+
+# A 64-bit time_t, so that deadlines do not overflow in 2038 (the C library
+# takes _TIME_BITS=64 only together with 64-bit file offsets). Everything
+# built here, tests and stand-ins included, shares the one layout.
+string(APPEND CMAKE_C_FLAGS_INIT " -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64")

@@ -21,6 +21,7 @@
 #include "fifo/fifoStart.h"
 #include "fifo/fifoState.h"
 #include "fifo/release.h"
+#include "protons/seam/seam.h"
 #include "protons/status/stlStatus.h"
 #include "protons/time/monotonicClock.h"
 #include "sessions/registry.h"
@@ -68,18 +69,41 @@ struct tAcquisition {
 
 bool isInfinite(uint32_t timeout) { return timeout == kInfiniteTimeout; }
 
+// lockFifoUnderRegistry(): lockFifoForAcquisition() for a caller that holds
+// registryLock shared.
+int32_t lockFifoUnderRegistry(uint32_t session, uint32_t fifo, tCleanupFlag* cleanupFlag,
+                              tFifoState** fifoStateOut) {
+  tSessionState* sessionState = lookupSession(session);
+  if (sessionState == nullptr) return StatusSessionNotFound;
+  tSharedHolder sessionHold(*sessionState->sessionLock);
+  tFifoState* fifoState = sessionState->fifoStates.find(fifo);
+  if (fifoState == nullptr) return StatusSessionNotFound;
+  cleanupFlag->store(0);
+  int32_t registered =
+      hostSetCleanupProc(&setCleanupFlag, reinterpret_cast<uintptr_t>(cleanupFlag), kCleanupAcquisitionMode);
+  if (registered != 0) return registered;
+  fifoState->acquireMutex->lock();
+  *fifoStateOut = fifoState;
+  return 0;
+}  // sessionLock released here
+
 // enterFifo(): ensures the FIFO record and locks its acquireMutex. The
-// record almost always exists already, so the lookup under the shared locks
-// is tried first and the find-or-create (a second pair of lookups) runs only
-// when it is missing; a record closed away in between gives
-// StatusSessionNotFound with nothing held.
+// record almost always exists already, so the lookup is tried first and the
+// find-or-create runs only when it is missing. One shared tenure of
+// registryLock covers the find-or-create and the second lookup: a close,
+// even one refused for regions out elsewhere, removes idle FIFO records and
+// would otherwise answer StatusSessionNotFound for an open session. A
+// session closed before the tenure gives StatusSessionNotFound with nothing
+// held.
 int32_t enterFifo(tAcquisition& call) {
-  int32_t entered = lockFifoForAcquisition(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
+  tSharedHolder registryHold(registryLock);
+  int32_t entered = lockFifoUnderRegistry(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
   if (entered != StatusSessionNotFound) return entered;
-  int32_t ensured = getOrCreateFifoState(call.session, call.fifo);
+  int32_t ensured = ensureFifoState(call.session, call.fifo);
   if (ensured < 0) return ensured;
   call.status = ensured;
-  return lockFifoForAcquisition(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
+  reachSeam(tSeam::acquireAfterEnsure);
+  return lockFifoUnderRegistry(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
 }
 
 enum class tTurn { taken, timedOut, failed };
@@ -182,6 +206,16 @@ void giveBackUnlent(tFifoState& state, tRegionEntry* entry, const tAcquisition& 
   state.regions.back()->elementCount += count;
 }
 
+// reserveRegionNode(): the region's queue node is had before the lower
+// library is asked for elements. A list that cannot grow then refuses the
+// call with no element taken: elements taken only to be handed back unseen
+// would be lost from a target-to-host stream on every call. Caller holds
+// acquireMutex, so no other acquisition can take the node; takes regionMutex.
+bool reserveRegionNode(tFifoState& state) {
+  tMutexHolder regionHold(*state.regionMutex);
+  return state.regions.reserveNode();
+}
+
 // recordRegion(): appends the entry and makes the host reference, or hands
 // the elements back when either fails. Caller holds acquireMutex; takes
 // regionMutex.
@@ -214,19 +248,8 @@ uint32_t remainingWait(uint32_t timeout, int64_t startNanoseconds) {
 int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cleanupFlag,
                                tFifoState** fifoStateOut) {
   tSharedHolder registryHold(registryLock);
-  tSessionState* sessionState = lookupSession(session);
-  if (sessionState == nullptr) return StatusSessionNotFound;
-  tSharedHolder sessionHold(*sessionState->sessionLock);
-  tFifoState* fifoState = sessionState->fifoStates.find(fifo);
-  if (fifoState == nullptr) return StatusSessionNotFound;
-  cleanupFlag->store(0);
-  int32_t registered =
-      hostSetCleanupProc(&setCleanupFlag, reinterpret_cast<uintptr_t>(cleanupFlag), kCleanupAcquisitionMode);
-  if (registered != 0) return registered;
-  fifoState->acquireMutex->lock();
-  *fifoStateOut = fifoState;
-  return 0;
-}  // sessionLock, then registryLock, released here
+  return lockFifoUnderRegistry(session, fifo, cleanupFlag, fifoStateOut);
+}
 
 int32_t setCleanupFlag(uintptr_t flagAddress) {
   reinterpret_cast<tCleanupFlag*>(flagAddress)->store(1);
@@ -249,8 +272,12 @@ int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_
 
   if (mergeStatus(&call.status, enterFifo(call)) < 0) return call.status;
 
-  runCycles(call);
-  call.fifoState->acquireEvent->set();  // give the turn back
+  if (elementsRequested != 0 && !reserveRegionNode(*call.fifoState)) {
+    mergeStatus(&call.status, StatusMemoryFull);
+  } else {
+    runCycles(call);
+    call.fifoState->acquireEvent->set();  // give the turn back
+  }
   hostSetCleanupProc(nullptr, 0, kCleanupAcquisitionMode);
 
   if (elementsRequested != 0 && call.status >= 0) recordRegion(call, referenceOut);

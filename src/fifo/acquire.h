@@ -41,16 +41,16 @@ int32_t setCleanupFlag(uintptr_t flagAddress);
 // lockFifoForAcquisition()
 //
 // Step between ensuring the FIFO record and waiting on it: under
-// registryLock and the session's sessionLock held shared, finds the record
-// again, clears `cleanupFlag` and registers setCleanupFlag for it with the
+// registryLock and the session's sessionLock held shared, finds the record, clears `cleanupFlag` and registers setCleanupFlag for it with the
 // host (mode 6), then locks the record's acquireMutex before the shared
 // locks go, so that a close (which takes them exclusively) cannot destroy
 // the record in between.
 // Blocks: on the shared locks, then on acquireMutex without limit.
 // Returns: 0 with acquireMutex held and *fifoStateOut set; otherwise nothing
-// is held or registered: StatusSessionNotFound when a close removed the
-// session or its FIFO record since the record was ensured, or the refused
-// cleanup registration's status.
+// is held or registered: StatusSessionNotFound when the session or its FIFO
+// record is not there, or the refused cleanup registration's status. The
+// acquisition itself runs the same step inside the registryLock tenure of
+// its find-or-create, so no close can come between the two.
 int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cleanupFlag,
                                tFifoState** fifoStateOut);
 
@@ -65,13 +65,18 @@ int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cl
 // at a time), then for the turn and inside the lower library within
 // `timeout`; an infinite timeout retries in attempts of kInfiniteAttemptMs
 // until the host's cleanup runs.
-// Locks: registryLock and the sessionLock shared for the lookups only, then
-// acquireMutex for the whole wait, regionMutex while the region is recorded.
+// Locks: registryLock shared, in one tenure, and the sessionLock for the
+// lookup and find-or-create only, then
+// acquireMutex for the whole wait, regionMutex while the region's queue
+// node is taken (before the lower library is asked) and while the region is
+// recorded.
 // Returns: 0 or a lower-library warning with a region lent; otherwise
 // StatusInvalidParameter, StatusSessionNotFound, StatusAcquireTimedOut,
 // StatusHostCancelled, StatusMemoryFull, StatusUnexpectedFailure,
 // StatusSyncInitFailed or the lower library's error, with no region lent and
 // every element the lower library lent given back (in acquisition order).
+// StatusMemoryFull from a region list that cannot grow (now or earlier)
+// comes before the lower library is asked: no element is taken.
 int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
                       uint32_t elementsRequested, int32_t typeCode, uint32_t timeout,
                       uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut);

@@ -40,6 +40,10 @@ int32_t createFifoState(tSessionState& record, uint32_t fifo) {
 
 int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo) {
   tSharedHolder registry(registryLock);
+  return ensureFifoState(session, fifo);
+}
+
+int32_t ensureFifoState(uint32_t session, uint32_t fifo) {
   tSessionState* record = lookupSession(session);
   if (record == nullptr) return StatusSessionNotFound;
   if (fifoStateExists(*record, fifo)) return StatusSuccess;

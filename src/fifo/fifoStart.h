@@ -22,3 +22,12 @@
 // StatusUnexpectedFailure, StatusSyncInitFailed), in which case no record
 // remains and the next call tries again.
 int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo);
+
+// ensureFifoState()
+//
+// getOrCreateFifoState() for a caller that holds registryLock shared
+// already, so that no close can remove the record before the caller uses
+// it. Takes only the sessionLock: a second shared acquisition of
+// registryLock nested in the caller's could wait behind a queued exclusive
+// acquirer that itself waits for the caller's. Same returns.
+int32_t ensureFifoState(uint32_t session, uint32_t fifo);

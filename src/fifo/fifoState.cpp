@@ -25,6 +25,16 @@ tRegionQueue::~tRegionQueue() {
   ::operator delete(spare_, std::nothrow);
 }
 
+// tRegionQueue::reserveNode()
+// The reserved node waits as the spare: a pop in between keeps it (it frees
+// its own node instead), and only pushBack() takes it.
+bool tRegionQueue::reserveNode() {
+  if (allocationFailed_) return false;
+  if (spare_ == nullptr) spare_ = static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));
+  if (spare_ == nullptr) allocationFailed_ = true;
+  return spare_ != nullptr;
+}
+
 // tRegionQueue::pushBack()
 // Never throws. Returns the queued copy, whose address stays valid until
 // it is popped, or null (queue unchanged, allocationFailed set for good).

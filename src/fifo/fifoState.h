@@ -54,6 +54,10 @@ class tRegionQueue {
   bool allocationFailed() const { return allocationFailed_; }
   bool empty() const { return head_ == nullptr; }
   uint32_t size() const { return size_; }
+  // tRegionQueue::reserveNode(): takes the node of the next pushBack() now,
+  // so that the push cannot fail. False when the queue is marked failed
+  // already, or when no node can be had (allocationFailed is then set).
+  bool reserveNode();
   // tRegionQueue::pushBack(): the new entry (stable address), or null with
   // allocationFailed set.
   tRegionEntry* pushBack(const tRegionEntry& entry);

@@ -11,6 +11,7 @@
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
 #include "adapter/status.h"
+#include "protons/seam/seam.h"
 #include "quarks/synchronization.h"
 #include "sessions/close.h"
 #include "sessions/registry.h"
@@ -34,6 +35,7 @@ int32_t releaseRegion(uintptr_t dataRecordAddress) {
   auto* entry = static_cast<tRegionEntry*>(record->regionEntry);
   tFifoState& state = *entry->fifoState;
   const uint32_t session = entry->session;  // the entry may be freed below
+  uint64_t generation = 0;
   bool completeClose = false;
   {
     tMutexHolder regionHold(*state.regionMutex);
@@ -43,7 +45,13 @@ int32_t releaseRegion(uintptr_t dataRecordAddress) {
     // Read under regionMutex: a close that found this list busy set the flag
     // under the same mutex, so the last release cannot miss it.
     completeClose = state.regions.empty() && state.owner->closePending.load();
+    // The record cannot go while we hold its FIFO's mutex; once we let go,
+    // another release or the host may close it, and the lower library may
+    // give its value to a new session. The generation tells them apart.
+    generation = state.owner->generation;
   }
+  if (!completeClose) return 0;
+  reachSeam(tSeam::releaseBeforeOwnClose);
   // Closing takes registryLock and the FIFO's mutexes: only after ours is gone.
-  return completeClose ? ViDazoHx_Close(session, kLibraryCloseAttribute) : 0;
+  return finishPutOffClose(session, generation);
 }

@@ -22,8 +22,9 @@
 // Blocks: only on regionMutex, then inside a close it completes.
 // Locks: regionMutex (and the event's mutex inside it); never registryLock,
 // a sessionLock or acquireMutex, so it runs while an acquisition waits.
-// Returns: 0, or the status of ViDazoHx_Close(session, 1) when this release
-// emptied the FIFO's list of a session whose close was put off;
+// Returns: 0, or the status of finishPutOffClose() (sessions/close.h) when
+// this release emptied the FIFO's list of a session whose close was put off
+// (0 when that session was closed meanwhile);
 // StatusInvalidParameter for a record that carries no region.
 int32_t releaseRegion(uintptr_t dataRecordAddress);
 

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "protons/status/statusCodes.h"
+#include "protons/time/monotonicClock.h"
 
 namespace {
 
@@ -20,25 +21,18 @@ constexpr int32_t kLinePollTimedOut = 2261;
 
 constexpr uint32_t kPollTimeout = 0;
 constexpr uint32_t kInfiniteTimeout = 0xFFFFFFFFu;
-constexpr int64_t kNanosecondsPerSecond = 1000000000;
-constexpr int64_t kNanosecondsPerMillisecond = 1000000;
 
 void offerMutexFailure(tStatus& status) {
   status.offerCode(StatusUnexpectedFailure, kComponentName, kFileSynchronization, kLineMutexInit);
 }
 
-// Condition variables made with default attributes time their waits against
-// CLOCK_REALTIME, so the deadline is built on that clock. Computed in 64 bits
-// so that a 49-day timeout cannot overflow the nanosecond sum.
-timespec realtimeDeadline(uint32_t timeoutMs) {
+// The condition variables time their waits against CLOCK_MONOTONIC (see
+// createCondition()), so the deadline is built on that clock; the sum
+// saturates rather than overflow.
+timespec monotonicDeadline(uint32_t timeoutMs) {
   timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  const int64_t nanoseconds =
-      static_cast<int64_t>(now.tv_nsec) + static_cast<int64_t>(timeoutMs) * kNanosecondsPerMillisecond;
-  timespec deadline{};
-  deadline.tv_sec = now.tv_sec + static_cast<time_t>(nanoseconds / kNanosecondsPerSecond);
-  deadline.tv_nsec = static_cast<long>(nanoseconds % kNanosecondsPerSecond);
-  return deadline;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return addMilliseconds(now, timeoutMs);
 }
 
 }  // namespace
@@ -66,7 +60,14 @@ tMutex::tMutex(tStatus& status) : initialised_(false) {
     return;
   }
   pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
-  if (pthread_mutex_init(&mutex_, &attributes) != 0) {
+  int result = pthread_mutex_init(&mutex_, &attributes);
+  if (result == ENOTSUP) {
+    // A kernel without priority-inheritance futexes accepts the protocol in
+    // the attributes and refuses it only here: retry without it.
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_NONE);
+    result = pthread_mutex_init(&mutex_, &attributes);
+  }
+  if (result != 0) {
     offerMutexFailure(status);
   } else {
     initialised_ = true;
@@ -115,7 +116,16 @@ tEvent::tEvent(bool autoReset, bool initialState, tStatus& status)
 // the condition variable cannot be made. Returns `status` for the mutex.
 tStatus& tEvent::createCondition(tStatus& status) {
   if (status.isError()) return status;
-  conditionCreated_ = pthread_cond_init(&condition_, nullptr) == 0;
+  // Timed waits run on the monotonic clock: embedded targets step the wall
+  // clock (first time sync after boot, an RTC set), which would stretch a
+  // wait by the size of the step or end it at once.
+  pthread_condattr_t attributes;
+  conditionCreated_ = pthread_condattr_init(&attributes) == 0;
+  if (conditionCreated_) {
+    conditionCreated_ = pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC) == 0 &&
+                        pthread_cond_init(&condition_, &attributes) == 0;
+    pthread_condattr_destroy(&attributes);
+  }
   if (!conditionCreated_) {
     status.offerCode(StatusSyncInitFailed, kComponentName, kFileSynchronization, kLineConditionInit);
   }
@@ -175,7 +185,7 @@ bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
       if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return false;
     }
   } else if (!signalled_) {
-    const timespec deadline = realtimeDeadline(timeoutMs);
+    const timespec deadline = monotonicDeadline(timeoutMs);
     while (!signalled_) {
       const int result = pthread_cond_timedwait(&condition_, mutex_.native(), &deadline);
       if (result == 0 || signalled_) continue;

@@ -1,9 +1,10 @@
 // synchronization.h: tMutex, tEvent and tSharedExclusiveLock, the library's
 // locking primitives, built on POSIX threads.
 //
-// Every mutex here is recursive and priority-inheriting: the host calls in on
-// threads of mixed priority, and a low-priority thread holding the registry
-// must not be starved by a busy middle-priority one.
+// Every mutex here is recursive and, where the kernel supports it,
+// priority-inheriting: the host calls in on threads of mixed priority, and a
+// low-priority thread holding the registry must not be starved by a busy
+// middle-priority one.
 //
 // tSharedExclusiveLock design
 // ===========================
@@ -82,9 +83,10 @@
 
 #include "protons/status/stlStatus.h"
 
-// tMutex: recursive, priority-inheriting POSIX mutex. Construction reports
-// failure (StatusUnexpectedFailure, quarks/synchronization line 657) into the
-// status and does nothing when the status already holds an error.
+// tMutex: recursive POSIX mutex, priority-inheriting where the kernel can.
+// Construction reports failure (StatusUnexpectedFailure, quarks/
+// synchronization line 657) into the status and does nothing when the status
+// already holds an error.
 class tMutex {
  public:
   explicit tMutex(tStatus& status);
@@ -102,8 +104,8 @@ class tMutex {
   bool initialised_;
 };
 
-// tEvent: a settable event on a condition variable (CLOCK_REALTIME timed
-// waits) and its own tMutex. Auto-reset: set wakes one waiter and a satisfied
+// tEvent: a settable event on a condition variable (CLOCK_MONOTONIC timed
+// waits, so that steps of the wall clock do not matter) and its own tMutex. Auto-reset: set wakes one waiter and a satisfied
 // wait clears the state. Manual reset: set wakes all; state stays until reset.
 class tEvent {
  public:

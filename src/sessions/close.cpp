@@ -28,6 +28,17 @@ enum class tRegistryOutcome {
   skipped,   // a pending parent is no longer ready to close: do nothing
 };
 
+// A session as a close sees it: the value and, for a close the library
+// starts on its own account, the generation of the record it saw.
+struct tCloseTarget {
+  uint32_t session;
+  uint64_t generation;
+};
+
+// A host's close acts on whatever record the value designates. Generations
+// start at 1.
+constexpr uint64_t kAnyGeneration = 0;
+
 // fifoHasRegionsOut()
 // Takes acquireMutex, which waits for an acquisition under way on this FIFO,
 // then regionMutex. closePending is set before regionMutex is let go, so the
@@ -108,60 +119,67 @@ uint32_t keyOf(const tSessionState* record) {
 }
 
 // detachFromParent()
-// Takes `session` off its parent's list. Returns the parent's value when the
+// Takes `session` off its parent's list. Returns the parent when the
 // parent's own close was put off for its children and this was the last
-// one, so that close can be finished now; else 0.
-uint32_t detachFromParent(tSessionState& record, uint32_t session) {
+// one, so that close can be finished now; else session 0.
+tCloseTarget detachFromParent(tSessionState& record, uint32_t session) {
   tSessionState* parent = record.parentState;
-  if (parent == nullptr) return 0;
+  if (parent == nullptr) return tCloseTarget{0, kAnyGeneration};
   parent->childSessions.removeFirst(session);
-  if (!parent->closePendingOnChildren || !parent->childSessions.empty()) return 0;
-  return keyOf(parent);
+  if (!parent->closePendingOnChildren || !parent->childSessions.empty()) return tCloseTarget{0, kAnyGeneration};
+  return tCloseTarget{keyOf(parent), parent->generation};
 }
 
 // settleRegistry()
 // The registry part of a close, under registryLock held exclusively: sweep
 // the session, close its idle subtree, unlink it from its parent and remove
-// its record. With `onlyPendingParent` the record is touched only while it
-// still waits for its children and has none left; a parent that is gone,
-// or that gained a child since, is skipped (the later event finishes it).
-tRegistryOutcome settleRegistry(uint32_t session, bool onlyPendingParent, uint32_t* pendingParent) {
+// its record. A close on the library's own account (a generation given)
+// touches only that record: when it is gone, or the value designates a later
+// one, the close is skipped. With `onlyPendingParent` the record is touched
+// only while it still waits for its children and has none left; a parent
+// that gained a child since is skipped (the later event finishes it).
+tRegistryOutcome settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseTarget* pendingParent) {
   tExclusiveHolder registry(registryLock);
-  tSessionState* record = lookupSession(session);
-  if (record == nullptr) return onlyPendingParent ? tRegistryOutcome::skipped : tRegistryOutcome::closable;
+  tSessionState* record = lookupSession(target.session);
+  if (target.generation != kAnyGeneration && (record == nullptr || record->generation != target.generation)) {
+    return tRegistryOutcome::skipped;
+  }
+  if (record == nullptr) return tRegistryOutcome::closable;
   if (onlyPendingParent && (!record->closePendingOnChildren || !record->childSessions.empty())) {
     return tRegistryOutcome::skipped;
   }
   if (sweepFifoStates(*record)) return tRegistryOutcome::refused;
   if (closeChildren(*record)) return tRegistryOutcome::refused;
-  *pendingParent = detachFromParent(*record, session);
-  removeSession(session);
+  *pendingParent = detachFromParent(*record, target.session);
+  removeSession(target.session);
   return tRegistryOutcome::closable;
 }
 
-int32_t closePendingParent(uint32_t parent, uint32_t attribute);
+int32_t closePendingParent(tCloseTarget parent, uint32_t attribute);
 
 // finishClose()
 // Runs with no lock held: withdraws the host registration (registered or
 // not; its result does not matter) and closes the session in the lower
 // library, then a parent that only waited for this session.
-int32_t finishClose(uint32_t session, uint32_t attribute, uint32_t pendingParent) {
+int32_t finishClose(uint32_t session, uint32_t attribute, tCloseTarget pendingParent) {
   hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
   int32_t status = StatusSuccess;
   mergeStatus(&status, lower::Close(session, attribute));
-  if (pendingParent != 0 && status >= 0) mergeStatus(&status, closePendingParent(pendingParent, attribute));
+  if (pendingParent.session != 0 && status >= 0) mergeStatus(&status, closePendingParent(pendingParent, attribute));
   return status;
 }
 
 // closePendingParent()
 // The parent's record is removed here, under registryLock, so no stale record
-// outlives the session. A parent that has regions of its own out again is
+// outlives the session. Only the record seen while the child was detached is
+// closed: a parent the host closed meanwhile, its value perhaps taken by a
+// new session since, is left alone. A parent that has regions of its own out again is
 // not closed now (closePending is set; its last release closes it), and that
 // deferral is not the closing child's failure: 0 is returned for it.
-int32_t closePendingParent(uint32_t parent, uint32_t attribute) {
-  uint32_t grandparent = 0;
+int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
+  tCloseTarget grandparent{0, kAnyGeneration};
   if (settleRegistry(parent, true, &grandparent) != tRegistryOutcome::closable) return StatusSuccess;
-  return finishClose(parent, attribute, grandparent);
+  return finishClose(parent.session, attribute, grandparent);
 }
 
 }  // namespace
@@ -175,9 +193,24 @@ int32_t closePendingParent(uint32_t parent, uint32_t attribute) {
 // StatusRegionsOutstanding.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute) {
   if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  uint32_t pendingParent = 0;
-  if (settleRegistry(session, false, &pendingParent) == tRegistryOutcome::refused) return StatusRegionsOutstanding;
+  tCloseTarget pendingParent{0, kAnyGeneration};
+  if (settleRegistry(tCloseTarget{session, kAnyGeneration}, false, &pendingParent) == tRegistryOutcome::refused) {
+    return StatusRegionsOutstanding;
+  }
   return finishClose(session, attribute, pendingParent);
+}
+
+int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
+  tCloseTarget pendingParent{0, kAnyGeneration};
+  switch (settleRegistry(tCloseTarget{session, generation}, false, &pendingParent)) {
+    case tRegistryOutcome::refused:
+      return StatusRegionsOutstanding;
+    case tRegistryOutcome::skipped:
+      return StatusSuccess;
+    case tRegistryOutcome::closable:
+      break;
+  }
+  return finishClose(session, kLibraryCloseAttribute, pendingParent);
 }
 
 int32_t sessionCleanupProc(uintptr_t session) {

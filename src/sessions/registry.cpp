@@ -21,6 +21,9 @@ tSharedExclusiveLock registryLock __attribute__((init_priority(150)))(registryLo
 
 namespace {
 
+// The generation of the last record registered; guarded by registryLock.
+uint64_t lastGeneration = 0;
+
 // True when `candidate` is `record` or lies above it on its parent chain:
 // linking `record` under `candidate` would then make a session its own
 // ancestor, and closing it would never end.
@@ -33,14 +36,28 @@ bool isSelfOrAncestor(const tSessionState* candidate, const tSessionState* recor
 
 // linkToParent()
 // Appends `session` to the parent's child list and, only when that worked,
-// points the record at the parent. Caller holds registryLock exclusively.
+// points the record at the parent. A registered value linked again moves:
+// it leaves its former parent's list and is listed once under the new one,
+// so the lists always match parentState and the ancestor check, which
+// follows parentState, keeps the lists free of cycles too (a cycle there
+// made the close recurse until the stack ran out). A failed link leaves the value in no new
+// list: the lower library may later hand it to an unrelated session, which
+// the parent's close would then close. The list's failure flag is sticky, so
+// a value appended after an earlier failure is taken out again. Caller holds
+// registryLock exclusively.
 int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
   tSessionState* parentState = lookupSession(parent);
   if (parentState == nullptr) return StatusSessionNotFound;
   if (isSelfOrAncestor(parentState, &record)) return StatusInvalidParameter;
-  parentState->childSessions.append(session);
-  int32_t status = containerCheck(parentState->childSessions.allocationFailed());
-  if (status < 0) return status;
+  if (record.parentState == parentState) return StatusSuccess;  // listed there already
+  tValueList& children = parentState->childSessions;
+  const bool appended = children.append(session);
+  int32_t status = containerCheck(children.allocationFailed());
+  if (status < 0) {
+    if (appended) children.removeAt(children.size() - 1);
+    return status;
+  }
+  if (record.parentState != nullptr) record.parentState->childSessions.removeFirst(session);
   record.parentState = parentState;
   return StatusSuccess;
 }
@@ -67,7 +84,8 @@ tSessionState::tSessionState()
       fifoStates(),
       childSessions(),
       parentState(nullptr),
-      closePendingOnChildren(false) {
+      closePendingOnChildren(false),
+      generation(0) {
   offerContainerCheck(fifoStates.allocationFailed() || childSessions.allocationFailed(), buildStatus);
   sessionLock = createObject<tSharedExclusiveLock>(buildStatus);
 }
@@ -98,6 +116,7 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent) {
   const uint32_t session = *sessionOut;
   bool inserted = false;
   tSessionState* record = sessionRegistry.emplace(session, &inserted);
+  if (inserted) record->generation = ++lastGeneration;
   int32_t status = containerCheck(sessionRegistry.allocationFailed());
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent));
   if (record != nullptr && record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);

@@ -50,6 +50,10 @@
 //   resource sessions, deepest first; a descendant with regions lent out
 //   keeps its ancestors registered and marked (closePendingOnChildren), and
 //   the close of the last busy descendant closes the marked ancestors.
+// * A value can be handed to a new session once its session is closed, and
+//   the new record often lands in the freed block: a close the library
+//   starts on its own account names its record by `generation`, drawn from
+//   a counter under registryLock, never by value or address alone.
 // * parentState never designates a destroyed record: removing a record
 //   clears the parentState of every record that still points at it.
 // * A record in the map always owns a built sessionLock; a record whose lock
@@ -77,6 +81,7 @@ struct tSessionState {
   tValueList childSessions;             // resource sessions opened under this one, in order
   tSessionState* parentState;           // non-owning; null without a parent
   bool closePendingOnChildren;          // close refused for a child's regions
+  uint64_t generation;                  // set once at registration; never reused, unlike the value
 
   tSessionState();
   ~tSessionState();
@@ -94,10 +99,12 @@ extern tSharedExclusiveLock registryLock;
 //
 // Records the session held in *sessionOut, linked under `parent` (0: none).
 // An already registered value keeps its record; only the parent link is
-// applied to it. Blocks on registryLock, which it holds exclusively.
+// applied to it, moving it from its former parent's list (a link to the
+// parent it has already changes nothing). Blocks on registryLock, which it holds exclusively.
 // Returns 0, StatusMemoryFull (now or ever before in this map, or in the
 // parent's child list), StatusSessionNotFound (unregistered parent),
-// StatusInvalidParameter (the link would make a session its own ancestor) or
+// StatusInvalidParameter (the link would make a session its own ancestor;
+// nothing changes) or
 // the failure of building the record's lock, in which case the record is
 // gone again. On other failures a newly inserted record stays: the caller
 // closes the session, which removes it.

@@ -11,14 +11,23 @@
 #include <cstring>
 #include <future>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "failingAllocator.h"
+#include "onSeam.h"
 #include "fifo/acquire.h"
 #include "fifo/fifoState.h"
 #include "protons/time/monotonicClock.h"
 #include "regionFixture.h"
 #include "sessions/registry.h"
+
+// Reaches the registry lock's private state: whether an exclusive acquirer
+// is in or waiting for shared holders to drain.
+class tSharedExclusiveLockTestPeer {
+ public:
+  static bool exclusiveWaiting(tSharedExclusiveLock& lock) { return lock.exclusiveActive.load() != 0; }
+};
 
 // The size of one region-queue node (the entry and two links), so that a
 // test can make the region list unable to grow.
@@ -241,7 +250,7 @@ TEST_F(RegionTest, RefusedReferenceBehindAnOlderRegionGoesBackAfterIt) {
   EXPECT_EQ(0u, acquiredInLower(session_, kReadU32));
 }
 
-TEST_F(RegionTest, RegionListThatCannotGrowLosesNoElements) {
+TEST_F(RegionTest, RegionListThatCannotGrowTakesNoElements) {
   Region older = acquireRead(session_, kReadU32, 1, 100);
   ASSERT_EQ(0, older.status);
   testsupport::failAllocationsOf(sizeof(RegionNodeShape));
@@ -249,12 +258,14 @@ TEST_F(RegionTest, RegionListThatCannotGrowLosesNoElements) {
   EXPECT_EQ(0, testsupport::disarmAllocationFailures()) << "the armed failure was not reached";
   EXPECT_EQ(-52000, r.status);
   EXPECT_EQ(0u, r.reference);
-  EXPECT_EQ(GiveBacks{}, giveBacks(session_));
+  EXPECT_EQ(1u, ViDazoSim_CountJournalRecords(kAcquireReadU32)) << "the lower library was not asked";
   EXPECT_EQ(0, HostRuntimeSim_DisposeReference(older.reference));
-  EXPECT_EQ((GiveBacks{{kReadU32, 3}}), giveBacks(session_)) << "rode on the youngest region";
-  // The list stays marked failed: later calls fail too, and give back at once.
+  EXPECT_EQ((GiveBacks{{kReadU32, 1}}), giveBacks(session_));
+  // The list stays marked failed: later calls fail too, still taking nothing,
+  // and withdraw their cleanup registration as any failed call does.
   EXPECT_EQ(-52000, acquireRead(session_, kReadU32, 4, 100).status);
-  EXPECT_EQ((GiveBacks{{kReadU32, 3}, {kReadU32, 4}}), giveBacks(session_));
+  EXPECT_EQ(1u, ViDazoSim_CountJournalRecords(kAcquireReadU32));
+  EXPECT_EQ(1u, HostRuntimeSim_ListCleanup(nullptr, 0)) << "only the session's own registration";
   EXPECT_EQ(0u, acquiredInLower(session_, kReadU32));
 }
 
@@ -268,6 +279,27 @@ TEST_F(RegionTest, LockingAFifoOfAClosedSessionHoldsAndRegistersNothing) {
   EXPECT_EQ(nullptr, state);
   EXPECT_EQ(1u, HostRuntimeSim_ListCleanup(nullptr, 0)) << "only the session's own registration";
   EXPECT_EQ(0, ViDazoHx_Close(session_, 0)) << "no shared lock was left held";
+}
+
+// A close refused for regions out elsewhere still removes idle FIFO records;
+// it must not run between an acquisition's find-or-create and its lookup.
+TEST_F(RegionTest, CloseRefusedElsewhereCannotTakeTheRecordAnAcquisitionEnsured) {
+  ASSERT_EQ(0, acquireRead(session_, kReadI32, 1, 100, kTypeI32).status);
+  ASSERT_EQ(-61217, ViDazoHx_Close(session_, 0)) << "removes the idle U32 record";
+  std::atomic<bool> closed{false};
+  std::thread closer;
+  testsupport::OnSeam seam(tSeam::acquireAfterEnsure, [&] {
+    closer = std::thread([&] {
+      ViDazoHx_Close(session_, 0);
+      closed = true;
+    });
+    EXPECT_TRUE(eventually([&] { return closed.load() || tSharedExclusiveLockTestPeer::exclusiveWaiting(registryLock); }));
+  });
+  Region r = acquireRead(session_, kReadU32, 2, 100);
+  closer.join();
+  EXPECT_TRUE(seam.fired());
+  EXPECT_EQ(0, r.status) << "the session is open";
+  EXPECT_EQ(2u, r.acquired);
 }
 
 // --- deferred close ----------------------------------------------------------
@@ -321,6 +353,39 @@ TEST_F(RegionTest, BusyChildHoldsOffItsParentsCloseUntilItsRegionReturns) {
   EXPECT_EQ(-63195, ViDazoHx_StartFifo(session_, kReadU32)) << "and its record is removed";
   tSharedHolder hold(registryLock);
   EXPECT_EQ(nullptr, lookupSession(session_));
+}
+
+// A close the library starts itself acts only on the record it saw: by then
+// another release or the host may have closed the session, and the lower
+// library may have handed its value to a new one.
+TEST_F(RegionTest, PutOffCloseFinishedElsewhereMeanwhileIsNotRepeated) {
+  Region onU32 = acquireRead(session_, kReadU32, 2, 100);
+  Region onI32 = acquireRead(session_, kReadI32, 2, 100, kTypeI32);
+  ASSERT_EQ(-61217, ViDazoHx_Close(session_, 0));
+  uint32_t reopened = 0;
+  testsupport::OnSeam seam(tSeam::releaseBeforeOwnClose, [&] {
+    EXPECT_EQ(0, HostRuntimeSim_DisposeReference(onI32.reference)) << "the other release closes the session";
+    ASSERT_EQ(0, ViDazoSim_SetNextSession(session_));
+    EXPECT_EQ(0, ViDazoHx_Open("regions.bit", "sig", "sim0", 0, &reopened));
+  });
+  EXPECT_EQ(0, HostRuntimeSim_DisposeReference(onU32.reference));
+  EXPECT_EQ(session_, reopened);
+  EXPECT_EQ(1u, closesOf(session_, 1));
+  EXPECT_EQ(1u, ViDazoSim_OpenSessionCount()) << "the new session stays open";
+  EXPECT_EQ(0, ViDazoHx_StartFifo(session_, kReadU32)) << "and registered";
+}
+
+TEST_F(RegionTest, ParentClosedBeforeItsBusyChildsReleaseClosesTheChildOnce) {
+  uint32_t child = 0;
+  ASSERT_EQ(0, ViDazoHx_OpenResource(session_, "sim1", 0, &child));
+  startFifos(child);
+  Region r = acquireRead(child, kReadU32, 4, 100);
+  ASSERT_EQ(-61217, ViDazoHx_Close(session_, 0));
+  testsupport::OnSeam seam(tSeam::releaseBeforeOwnClose, [&] { EXPECT_EQ(0, ViDazoHx_Close(session_, 0)); });
+  EXPECT_EQ(0, HostRuntimeSim_DisposeReference(r.reference));
+  EXPECT_TRUE(seam.fired());
+  EXPECT_EQ(1u, closesOf(child, 1));
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
 }
 
 // --- download and reset guard ------------------------------------------------

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <new>
 
 #include "protons/cppNewDelete/memoryAllocation.h"
@@ -108,6 +109,21 @@ TEST(ConvertDuration, OverflowSaturatesInsteadOfWrapping) {
   using U = tDurationUnit;
   EXPECT_EQ(convertDuration(UINT64_MAX / 1000, U::hours, U::nanoseconds), UINT64_MAX);
   EXPECT_EQ(convertDuration(UINT64_MAX, U::seconds, U::milliseconds), UINT64_MAX);
+}
+
+TEST(AddMilliseconds, CarriesPasses2038AndSaturatesInsteadOfOverflowing) {
+  auto expectSum = [](timespec time, uint32_t ms, time_t seconds, long nanoseconds) {
+    const timespec sum = addMilliseconds(time, ms);
+    EXPECT_EQ(sum.tv_sec, seconds);
+    EXPECT_EQ(sum.tv_nsec, nanoseconds);
+  };
+  expectSum({10, 999999999}, 1, 11, 999999);
+  expectSum({10, 500000000}, 0xFFFFFFFEu, 10 + 4294967, 794000000);
+  // 2038-01-19 03:14:07 UTC is the last second of a 32-bit time_t.
+  expectSum({2147483647, 0}, 3000, time_t{2147483650}, 0);
+  constexpr time_t kLast = std::numeric_limits<time_t>::max();
+  expectSum({kLast - 1, 500000000}, 2000, kLast, 999999999);
+  expectSum({kLast, 999999999}, 0xFFFFFFFFu, kLast, 999999999);
 }
 
 TEST(MonotonicClock, ReadingsNeverDecrease) {

@@ -90,6 +90,37 @@ TEST(Mutex, RecursiveLockNeedsAsManyUnlocksBeforeAnotherThreadGetsIt) {
   EXPECT_EQ(tryFromOther(), 0);
 }
 
+// Linked with --wrap=pthread_mutex_init: while set, a priority-inheriting
+// mutex is refused with ENOTSUP, as on a kernel without PI futexes.
+std::atomic<bool> refusePriorityInheritance{false};
+extern "C" int __real_pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attributes);
+extern "C" int __wrap_pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attributes) {
+  int protocol = PTHREAD_PRIO_NONE;
+  if (attributes != nullptr) pthread_mutexattr_getprotocol(attributes, &protocol);
+  if (refusePriorityInheritance.load() && protocol == PTHREAD_PRIO_INHERIT) return ENOTSUP;
+  return __real_pthread_mutex_init(mutex, attributes);
+}
+
+TEST(Mutex, WithoutPriorityInheritanceEveryPrimitiveIsStillBuilt) {
+  refusePriorityInheritance = true;
+  tStatus status;
+  tMutex mutex(status);
+  tEvent event(true, false, status);
+  tSharedExclusiveLock lock(status);
+  refusePriorityInheritance = false;
+  EXPECT_EQ(status.code, 0);
+  ASSERT_TRUE(mutex.initialised());
+  ASSERT_TRUE(event.initialised());
+  mutex.lock();
+  EXPECT_EQ(pthread_mutex_trylock(mutex.native()), 0) << "still recursive";
+  mutex.unlock();
+  mutex.unlock();
+  event.set();
+  EXPECT_TRUE(event.waitFor(0, status));
+  lock.acquireExclusive();
+  lock.releaseExclusive();
+}
+
 TEST(Mutex, ErroredStatusCreatesNothing) {
   tStatus status = erroredStatus();
   tMutex mutex(status);

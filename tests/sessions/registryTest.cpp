@@ -17,6 +17,12 @@
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+// Stands in for a child list whose growth failed once: the flag is sticky.
+class tValueListTestPeer {
+ public:
+  static void markGrowthFailed(tValueList& list) { list.allocationFailed_ = true; }
+};
+
 namespace sessiontest {
 namespace {
 
@@ -79,6 +85,26 @@ TEST_F(RegistryTest, LinkingASessionUnderItsOwnDescendantIsRefused) {
   EXPECT_EQ(0u, parentOf(root));
   EXPECT_THAT(childrenOf(grandchild), IsEmpty());
   EXPECT_THAT(childrenOf(child), ElementsAre(grandchild));
+}
+
+TEST_F(RegistryTest, RegisteringAgainMovesTheValueSoTheListsCannotCycle) {
+  const uint32_t first = open();
+  const uint32_t second = open();
+  const uint32_t child = openResource(first);
+
+  EXPECT_EQ(0, registerSession(&child, second));
+  EXPECT_EQ(0, registerSession(&child, second));
+  ASSERT_THAT(childrenOf(first), IsEmpty());
+  EXPECT_THAT(childrenOf(second), ElementsAre(child)) << "listed once";
+  EXPECT_EQ(StatusInvalidParameter, registerSession(&second, child));
+  EXPECT_EQ(0u, parentOf(second));
+  EXPECT_THAT(childrenOf(child), IsEmpty());
+
+  // Without the move this link closed a cycle through the lists.
+  EXPECT_EQ(0, registerSession(&first, child));
+  EXPECT_EQ(0, ViDazoHx_Close(second, 0));
+  EXPECT_THAT(registeredSessions(), IsEmpty());
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
 }
 
 TEST_F(RegistryTest, AnUnregisteredParentIsReportedAndTheNewSessionClosedAgain) {
@@ -155,6 +181,27 @@ TEST_F(UnbuildableRecordTest, AChildThatCannotBeBuiltLeavesNoValueInItsParentsLi
   clearJournal();
   EXPECT_EQ(0, ViDazoHx_Close(parent, 0));
   EXPECT_THAT(journalNames(), ElementsAre("ViDazoDll_Close"));
+}
+
+TEST_F(RegistryTest, ChildrenRefusedAfterTheParentsListFailedLeaveNoValueBehind) {
+  const uint32_t parent = open();
+  const uint32_t child = openResource(parent);
+  {
+    tExclusiveHolder registry(registryLock);
+    tValueListTestPeer::markGrowthFailed(lookupSession(parent)->childSessions);
+  }
+  uint32_t refused = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(StatusMemoryFull, ViDazoHx_OpenResource(parent, "sim1", 0, &refused));
+  }
+  EXPECT_FALSE(isRegistered(refused));
+  EXPECT_THAT(childrenOf(parent), ElementsAre(child));
+  // The value goes to an unrelated session; the parent's close leaves it be.
+  ASSERT_EQ(0, ViDazoSim_SetNextSession(refused));
+  const uint32_t unrelated = open();
+  EXPECT_EQ(0, ViDazoHx_Close(parent, 0));
+  EXPECT_TRUE(isRegistered(unrelated));
+  EXPECT_EQ(1u, ViDazoSim_OpenSessionCount());
 }
 
 TEST_F(RegistryTest, AChildValueWithoutARecordIsDroppedWhenTheParentCloses) {

@@ -204,6 +204,7 @@ class tValueList {
   }
 
  private:
+  friend class tValueListTestPeer;  // tests stand in for a failed growth
   static constexpr uint32_t kInitialCapacity = 4;
   containers_detail::tGrowableArray<uint32_t> values_;
   bool allocationFailed_ = false;

@@ -3,10 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 // monotonicNanoseconds(): CLOCK_MONOTONIC as seconds * 1e9 + nanoseconds.
 // Only differences between readings mean anything.
 int64_t monotonicNanoseconds();
+
+// addMilliseconds(): `time` plus `milliseconds`, with the nanoseconds
+// carried into seconds. Saturates at the last representable second (and
+// 999999999 ns) instead of overflowing: a deadline that far out is never
+// reached anyway. Never blocks.
+timespec addMilliseconds(const timespec& time, uint32_t milliseconds);
 
 // Duration units, finest first. Adjacent units differ by 1000, 1000, 1000,
 // 60 and 60.

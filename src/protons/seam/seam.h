@@ -1,0 +1,29 @@
+// seam.h: named points in the library's concurrent paths where a unit test
+// may run code of its own.
+//
+// Some faults need another thread's step to land inside a window that real
+// scheduling opens only rarely. A test installs a hook, and the hook runs on
+// the thread that reaches the seam, exactly at the window, so the test can
+// put the other step there and know it did. The library never installs a
+// hook; with none installed a seam costs one load and a branch.
+#pragma once
+
+#include <atomic>
+
+enum class tSeam {
+  acquireAfterEnsure,    // an acquisition has ensured its FIFO record and looks it up again
+  releaseBeforeOwnClose  // a release decided to finish a put-off close and calls it next
+};
+
+using tSeamHook = void (*)(tSeam seam);
+
+// Atomic because a test installs and removes the hook while library threads
+// may be reaching seams.
+inline std::atomic<tSeamHook> seamHook{nullptr};
+
+// reachSeam(): calls the installed hook, if any, on this thread, with
+// whatever locks the caller holds at that point.
+inline void reachSeam(tSeam seam) {
+  const tSeamHook hook = seamHook.load(std::memory_order_acquire);
+  if (hook != nullptr) hook(seam);
+}
