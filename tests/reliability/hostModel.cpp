@@ -99,6 +99,8 @@ int32_t Model::registerSession(uint32_t session, uint32_t parent) {
   // A link that would make a session its own ancestor changes nothing.
   if (known && parent != 0 && isDescendant(parent, session)) return kInvalid;
   SessionRecord& record = sessions[session];
+  // Linked again to the parent it has, a value stays where it is listed.
+  if (known && parent != 0 && record.parent == parent) return 0;
   // Re-registration moves the value: it leaves its old parent's list.
   if (record.parent != 0 && sessions.count(record.parent) != 0) {
     auto& old = sessions[record.parent].children;
@@ -326,9 +328,10 @@ int32_t Model::acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, u
   FifoRecord& state = record.fifos[fifo];
   // The acquisition's cleanup registration must be accepted.
   if (hostCleanupAnswer != 0) return hostAnswer(hostCleanupAnswer);
-  // A FIFO whose region list failed takes no elements it cannot lend.
-  if (latch(&state.regionListFailed, Sticky::regionList, session, fifo)) return kMemoryFull;
-  if (!created && forcedFailure != 0) return forcedFailure;
+  // A FIFO whose region list failed takes no elements it cannot lend; a
+  // request for none needs no region and goes ahead.
+  if (count != 0 && latch(&state.regionListFailed, Sticky::regionList, session, fifo)) return kMemoryFull;
+  if (count != 0 && !created && forcedFailure != 0) return forcedFailure;
   const std::string name =
       std::string(write ? "AcquireFifoWriteElements" : "AcquireFifoReadElements") + typeSuffix(typeCode);
   int32_t answer = 0;
