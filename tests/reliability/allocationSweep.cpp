@@ -61,13 +61,21 @@ class Script {
 
 const std::vector<Scenario> kScenarios = {
     {"open", [](Driver& d) { Script s(d); s(make(Op::Open)); return s.failure; }},
+    // Enough children that the parent's list must grow; then the lower
+    // library hands the last child's value to a new session (taken only
+    // when that child is closed again), and the parent closes.
     {"open resource with children",
      [](Driver& d) {
        Script s(d);
        const uint32_t parent = s(make(Op::Open));
        const uint32_t child = s(make(Op::OpenResource, parent));
        s(make(Op::OpenResource, child));
-       s(make(Op::OpenResource, parent));
+       uint32_t last = 0;
+       for (int index = 0; index < 5; ++index) last = s(make(Op::OpenResource, parent));
+       Step reuse = make(Op::Open);
+       reuse.reuseValue = last;
+       s(reuse);
+       s(make(Op::Close, parent));
        return s.failure;
      }},
     {"StartFifo",
