@@ -45,34 +45,29 @@ uint64_t allocationsCounted() { return counted; }
 
 }  // namespace reliability
 
-extern "C" void* __wrap_malloc(std::size_t bytes) {
+extern "C" __attribute__((visibility("default"))) void* __wrap_malloc(std::size_t bytes) {
   return reliability::shouldFail() ? nullptr : __real_malloc(bytes);
 }
 
-extern "C" void* __wrap_realloc(void* memory, std::size_t bytes) {
+extern "C" __attribute__((visibility("default"))) void* __wrap_realloc(void* memory, std::size_t bytes) {
   return reliability::shouldFail() ? nullptr : __real_realloc(memory, bytes);
 }
 
-// The non-throwing operator new under its mangled names (size_t is
-// unsigned long on 64-bit targets, unsigned int on 32-bit ones).
+// The non-throwing operator new under its mangled name (size_t is unsigned
+// long on 64-bit targets, unsigned int on 32-bit ones). The library makes no
+// array allocations.
 #if UINTPTR_MAX == 0xFFFFFFFF
 #define VIDAZOHX_NEW_NOTHROW _ZnwjRKSt9nothrow_t
-#define VIDAZOHX_NEW_ARRAY_NOTHROW _ZnajRKSt9nothrow_t
 #else
 #define VIDAZOHX_NEW_NOTHROW _ZnwmRKSt9nothrow_t
-#define VIDAZOHX_NEW_ARRAY_NOTHROW _ZnamRKSt9nothrow_t
 #endif
 #define VIDAZOHX_CONCAT2(a, b) a##b
 #define VIDAZOHX_CONCAT(a, b) VIDAZOHX_CONCAT2(a, b)
 
 extern "C" {
 void* VIDAZOHX_CONCAT(__real_, VIDAZOHX_NEW_NOTHROW)(std::size_t bytes, const std::nothrow_t&);
-void* VIDAZOHX_CONCAT(__real_, VIDAZOHX_NEW_ARRAY_NOTHROW)(std::size_t bytes, const std::nothrow_t&);
 
-void* VIDAZOHX_CONCAT(__wrap_, VIDAZOHX_NEW_NOTHROW)(std::size_t bytes, const std::nothrow_t& tag) {
+__attribute__((visibility("default"))) void* VIDAZOHX_CONCAT(__wrap_, VIDAZOHX_NEW_NOTHROW)(std::size_t bytes, const std::nothrow_t& tag) {
   return reliability::shouldFail() ? nullptr : VIDAZOHX_CONCAT(__real_, VIDAZOHX_NEW_NOTHROW)(bytes, tag);
-}
-void* VIDAZOHX_CONCAT(__wrap_, VIDAZOHX_NEW_ARRAY_NOTHROW)(std::size_t bytes, const std::nothrow_t& tag) {
-  return reliability::shouldFail() ? nullptr : VIDAZOHX_CONCAT(__real_, VIDAZOHX_NEW_ARRAY_NOTHROW)(bytes, tag);
 }
 }
