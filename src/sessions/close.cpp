@@ -25,7 +25,8 @@ namespace {
 enum class tRegistryOutcome {
   closable,  // the record is gone (or never existed): close in the lower library
   refused,   // regions are out in the session or below it; flags set
-  skipped,   // a pending parent is no longer ready to close: do nothing
+  skipped,   // the record a library's own close named is gone, or a pending
+             // parent is no longer ready to close: do nothing
 };
 
 // A session as a close sees it: the value and, for a close the library
@@ -171,11 +172,12 @@ int32_t finishClose(uint32_t session, uint32_t attribute, tCloseTarget pendingPa
 
 // closePendingParent()
 // The parent's record is removed here, under registryLock, so no stale record
-// outlives the session. Only the record seen while the child was detached is
-// closed: a parent the host closed meanwhile, its value perhaps taken by a
-// new session since, is left alone. A parent that has regions of its own out again is
-// not closed now (closePending is set; its last release closes it), and that
-// deferral is not the closing child's failure: 0 is returned for it.
+// outlives the session. Only the record seen while the child was detached
+// is closed: a parent the host closed meanwhile, its value perhaps taken by
+// a new session since, is left alone. A parent that has regions of its own
+// out again is not closed now (closePending is set; its last release closes
+// it), and that deferral is not the closing child's failure: 0 is returned
+// for it.
 int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
   tCloseTarget grandparent{0, kAnyGeneration};
   if (settleRegistry(parent, true, &grandparent) != tRegistryOutcome::closable) return StatusSuccess;
@@ -200,6 +202,9 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attrib
   return finishClose(session, attribute, pendingParent);
 }
 
+// finishPutOffClose()
+// Blocks as ViDazoHx_Close() does. The session's value is not checked for
+// bit 0x2000: it comes from a record, which only a supported value gets.
 int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
   tCloseTarget pendingParent{0, kAnyGeneration};
   switch (settleRegistry(tCloseTarget{session, generation}, false, &pendingParent)) {

@@ -3,6 +3,9 @@
 
 #include "protons/debug/debugOutput.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -14,25 +17,40 @@ constexpr size_t kDebugBufferSize = 512;
 
 int writeToStandardError(const char* text) { return std::fputs(text, stderr); }
 
-// Stops the process on a breakpoint, where a debugger attached to the host
-// gets control at the failing call. Without a debugger the trap ends the
-// process with SIGTRAP.
-void breakIntoDebugger(const tSourceLocation&, const char*) {
+// trapInstruction(): the architecture's breakpoint, where a debugger
+// attached to the host gets control at the failing call. Without one,
+// SIGTRAP's action decides what happens next.
+void trapInstruction() {
 #if defined(__x86_64__) || defined(__i386__)
   __asm__ volatile("int3");
 #elif defined(__arm__)
-  // Whether a user-mode bkpt reaches the process as SIGTRAP depends on the
-  // kernel configuration and on emulation; the explicit signal and the abort
-  // behind it make sure that nothing after a failed assertion runs as if the
-  // library had loaded.
   __asm__ volatile("bkpt #0");
-  std::raise(SIGTRAP);
-  std::abort();
 #elif defined(__aarch64__)
   __asm__ volatile("brk #0");
-#else
-  std::raise(SIGTRAP);
 #endif
+  // Whether a user-mode breakpoint reaches the process as SIGTRAP depends on
+  // the kernel configuration and on emulation, and some architectures have
+  // none above: the explicit signal makes sure.
+  std::raise(SIGTRAP);
+}
+
+// Stops the process. The host may have a SIGTRAP handler of its own, or
+// SIGTRAP blocked: a handler that returns lets x86 go on after the int3 as
+// if the module had loaded, and loops for ever on ARM, where bkpt leaves
+// the program counter on itself. So SIGTRAP gets its default action and is
+// unblocked first, and abort() ends the process if the trap still returns
+// (a debugger that continues past it, say).
+void breakIntoDebugger(const tSourceLocation&, const char*) {
+  struct sigaction defaultAction {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigemptyset(&defaultAction.sa_mask);
+  sigaction(SIGTRAP, &defaultAction, nullptr);
+  sigset_t trapOnly;
+  sigemptyset(&trapOnly);
+  sigaddset(&trapOnly, SIGTRAP);
+  pthread_sigmask(SIG_UNBLOCK, &trapOnly, nullptr);
+  trapInstruction();
+  std::abort();
 }
 
 }  // namespace

@@ -13,7 +13,9 @@ struct tSourceLocation {
 
 // Output hook: receives a finished NUL-terminated text. Default: fputs to stderr.
 typedef int (*tDebugOutputHook)(const char* text);
-// Assertion-failure hook: default executes a breakpoint trap (SIGTRAP).
+// Assertion-failure hook: default executes a breakpoint trap (SIGTRAP) with
+// SIGTRAP's default action restored and the signal unblocked, and aborts if
+// the trap returns: it never returns.
 typedef void (*tAssertionFailureHook)(const tSourceLocation& location, const char* kind);
 
 extern tDebugOutputHook debugOutputHook;

@@ -1,0 +1,37 @@
+// trapProbe.cpp: a host process with a SIGTRAP handler of its own that
+// returns, for the load-failure tests: the library's halt must stop it all
+// the same.
+//
+// The handler is installed before the library is loaded with dlopen. The
+// line on standard output proves that the load returned, which it must not.
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "HostRuntime/HostRuntimeSim.h"
+
+namespace {
+
+volatile sig_atomic_t trapsSeen = 0;
+
+// A trap that returns onto itself would loop for ever; leaving after a few
+// makes that fault fail the test at once instead of by its time limit.
+void returningTrapHandler(int) {
+  if (++trapsSeen > 100) _exit(3);
+}
+
+}  // namespace
+
+int main() {
+  HostRuntimeSim_Reset();  // the host functions the library needs are this program's
+  struct sigaction action {};
+  action.sa_handler = returningTrapHandler;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTRAP, &action, nullptr);
+  void* library = dlopen(VIDAZOHX_SONAME, RTLD_NOW | RTLD_GLOBAL);
+  std::printf("dlopen returned: %s\n", library != nullptr ? "loaded" : dlerror());
+  return 0;
+}
