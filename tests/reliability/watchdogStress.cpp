@@ -89,6 +89,15 @@ uint32_t pick(std::mt19937& random, const std::vector<uint32_t>& from) {
   return from.empty() ? 0 : from[random() % from.size()];
 }
 
+uint32_t takeChurn(std::mt19937& random) {
+  std::lock_guard<std::mutex> hold(shared.lock);
+  if (shared.churn.empty()) return 0;
+  const auto chosen = shared.churn.begin() + static_cast<std::ptrdiff_t>(random() % shared.churn.size());
+  const uint32_t session = *chosen;
+  shared.churn.erase(chosen);
+  return session;
+}
+
 void dispose(int worker, std::vector<Held>& held, std::size_t index) {
   Held region = held[index];
   held.erase(held.begin() + static_cast<std::ptrdiff_t>(index));
@@ -167,12 +176,12 @@ void work(int worker) {
     } else if (roll < 75) {
       churn(worker, random);
     } else if (roll < 79) {
-      const uint32_t target = pick(random, shared.churn);
+      // The host closes each short-lived session once: a refused close is
+      // finished by the last release, and a second close of its own would
+      // be forwarded and could not be told apart from the library's.
+      const uint32_t target = takeChurn(random);
       enter(worker, "Close");
-      if (target != 0 && ViDazoHx_Close(target, 0) != ViDazoHx_StatusRegionsOutstanding) {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        shared.churn.erase(std::remove(shared.churn.begin(), shared.churn.end(), target), shared.churn.end());
-      }
+      if (target != 0) ViDazoHx_Close(target, 0);
     } else if (roll < 83) {
       // Only short-lived sessions: a reset may drop the long-lived streams.
       const uint32_t target = pick(random, shared.churn);
@@ -236,6 +245,13 @@ void drainJournal(std::map<uint64_t, uint64_t>* released, int* doubleCloses) {
     }
     if (doubleCloses != nullptr && name == "ViDazoDll_Close" && record.arguments[1] == 1 && record.result == -63001) {
       ++*doubleCloses;
+      std::printf("session %u closed again on the library's account; its calls this epoch:\n", session);
+      for (uint32_t earlier = 0; earlier <= index; ++earlier) {
+        const ViDazoSim_JournalRecord& call = records[earlier];
+        if ((static_cast<uint32_t>(call.arguments[0]) & ~0x4000u) != session) continue;
+        std::printf("  %s(%llu, %llu) -> %d\n", call.function, static_cast<unsigned long long>(call.arguments[0]),
+                    static_cast<unsigned long long>(call.arguments[1]), call.result);
+      }
     }
   }
   if (ViDazoSim_JournalDropped() != 0) {
