@@ -286,7 +286,16 @@ Step Driver::randomStep(Choices& choices) {
     step.function = names[static_cast<int>(step.op) - static_cast<int>(Op::GetResources)];
     step.answer = -1234;
   }
-  if ((step.op == Op::AcquireRead) && choices.chance(15)) {
+  // Infinite waits on the generator FIFO, some meeting an injected time-out.
+  if (step.op == Op::AcquireRead && choices.chance(25)) {
+    step.fifo = kReadFifo;
+    step.typeCode = 7;
+    step.count = 1 + choices.below(16);
+    if (choices.chance(40)) {
+      step.inject = Inject::lower;
+      step.function = "ViDazoDll_AcquireFifoReadElementsU32";
+      step.answer = kFifoTimeout;
+    }
     step.infinite = infiniteIsSafe(step.session, step.count, step);
   }
   return step;

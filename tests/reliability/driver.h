@@ -74,7 +74,6 @@ class Driver {
   // One sequence of `steps` random steps; "" or the failure with the prefix.
   std::string sequence(Choices& choices, uint32_t steps, bool verbose);
 
-  const Model& model() const { return model_; }
   // What the last step handed back (session, reference).
   const Observed& last() const { return last_; }
   uint64_t stepsRun = 0;
