@@ -2,8 +2,8 @@
 # Builds the libFuzzer target with clang 14 (address and undefined-behaviour
 # sanitizers) in build/fuzz and runs it for the given number of seconds
 # (default 60). The corpus starts from the choices of the fixed CI seeds and
-# grows in build/fuzz/corpus; a failing input is left as crash-* in the
-# current directory and replays with: build/fuzz/bin/reliability_fuzz FILE
+# grows in build/fuzz/corpus; a failing input is left as build/fuzz/crash-*
+# and replays with: build/fuzz/bin/reliability_fuzz FILE
 #
 #   scripts/fuzz.sh [seconds]
 set -euo pipefail
@@ -26,4 +26,5 @@ mkdir -p "$build/corpus"
 if [[ -z "$(ls -A "$build/corpus")" ]]; then
   "$build/bin/reliability_sequences" --count 256 --write-corpus "$build/corpus" >/dev/null
 fi
-"$build/bin/reliability_fuzz" -max_total_time="$seconds" -print_final_stats=1 -timeout=30 "$build/corpus"
+"$build/bin/reliability_fuzz" -max_total_time="$seconds" -print_final_stats=1 -timeout=30 \
+  -artifact_prefix="$build/" "$build/corpus"
