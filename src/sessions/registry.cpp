@@ -62,6 +62,17 @@ int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
   return StatusSuccess;
 }
 
+// unlinkFromParent()
+// A registered value registered again without a parent is one now: it
+// leaves its former parent's list, whose close would otherwise close the
+// unrelated session that got the value. Caller holds registryLock
+// exclusively.
+void unlinkFromParent(tSessionState& record, uint32_t session) {
+  if (record.parentState == nullptr) return;
+  record.parentState->childSessions.removeFirst(session);
+  record.parentState = nullptr;
+}
+
 // discardUnbuiltRecord()
 // A record whose lock could not be built never stays: nothing could lock it.
 // A value it already put into its parent's list goes with it, so that no
@@ -119,6 +130,7 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent) {
   if (inserted) record->generation = ++lastGeneration;
   int32_t status = containerCheck(sessionRegistry.allocationFailed());
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent));
+  if (status >= 0 && parent == 0) unlinkFromParent(*record, session);
   if (record != nullptr && record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);
   return status;
 }

@@ -107,6 +107,20 @@ TEST_F(RegistryTest, RegisteringAgainMovesTheValueSoTheListsCannotCycle) {
   EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
 }
 
+// A value the lower library hands out again while a stale record still
+// lists it as a child must not be closed with that parent.
+TEST_F(RegistryTest, RegisteringAChildAgainWithoutAParentTakesItOffItsParentsList) {
+  const uint32_t parent = open();
+  const uint32_t child = openResource(parent);
+
+  EXPECT_EQ(0, registerSession(&child, 0));
+  EXPECT_EQ(0u, parentOf(child));
+  EXPECT_THAT(childrenOf(parent), IsEmpty());
+  EXPECT_EQ(0, ViDazoHx_Close(parent, 0));
+  EXPECT_TRUE(isRegistered(child));
+  EXPECT_EQ(0, ViDazoHx_Close(child, 0));
+}
+
 TEST_F(RegistryTest, AnUnregisteredParentIsReportedAndTheNewSessionClosedAgain) {
   const uint32_t parent = openUnregistered();
   clearJournal();

@@ -1,0 +1,128 @@
+// hostModel.h: a small reference model of what a host can observe of the
+// library: sessions and their children, FIFO records, lent regions, put-off
+// closes, host cleanup registrations and the reserved IRQ context count.
+//
+// The model is written from the public header and the settled behaviour, not
+// from the library's code. It does not simulate the lower library: each
+// lower call it predicts is answered by the matching entry of the journal the
+// stand-in kept (the Oracle), so the model checks which calls the library
+// made, with which session value and count, in which order, and what the
+// library made of their answers.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace reliability {
+
+// The lower calls of one step as the stand-in journalled them.
+struct Oracle {
+  std::vector<std::string> actual;  // "Close 5 1", "ReleaseFifoElements 16389 6 12", ...
+  std::vector<int32_t> results;
+  std::vector<std::string> expected;
+  // lower(): records the call the model expects and answers with the result
+  // the stand-in gave at the same position (0 past the end: the lines differ
+  // then anyway).
+  int32_t lower(const std::string& line);
+};
+
+// Allocation failures the library latches for the life of a container.
+enum class Sticky { registry, childList, fifoMap, regionList };
+struct StickyKey {
+  Sticky kind;
+  uint32_t session;
+  uint32_t fifo;
+  bool operator<(const StickyKey& other) const;
+};
+
+struct Region {
+  uint32_t count = 0;
+  uint32_t reference = 0;  // 0: never handed out (the host refused it)
+  bool released = false;
+};
+
+struct FifoRecord {
+  std::deque<Region> regions;  // oldest first, released ones wait for their turn
+  bool regionListFailed = false;
+};
+
+struct SessionRecord {
+  uint32_t parent = 0;
+  std::vector<uint32_t> children;
+  std::map<uint32_t, FifoRecord> fifos;
+  bool closePending = false;
+  bool closePendingOnChildren = false;
+  bool childListFailed = false;
+  bool fifoMapFailed = false;
+};
+
+// What a step handed back that the model cannot know beforehand.
+struct Observed {
+  uint32_t session = 0;        // *sessionOut of an open
+  uint32_t acquired = 0;       // *elementsAcquiredOut
+  uint32_t reference = 0;      // *referenceOut
+};
+
+class Model {
+ public:
+  std::map<uint32_t, SessionRecord> sessions;
+  std::set<uint32_t> lowerOpen;      // values open in the lower library (bit 0x4000 ignored)
+  std::vector<uint32_t> cleanups;    // mode-2 host registrations, oldest first
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>> lent;  // reference -> (session, FIFO)
+  std::set<uint32_t> orphaned;      // records whose lower session the host closed behind them
+  bool registryFailed = false;
+  int32_t irqContexts = 0;
+
+  // Set by the driver for a step in which an allocation failed: the sticky
+  // flags the library latched during the step, and a failure of the step's
+  // first non-sticky allocation (0: none).
+  std::set<StickyKey> latchedNow;
+  int32_t forcedFailure = 0;
+
+  int32_t open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Observed& seen);
+  int32_t openResource(Oracle& o, uint32_t parent, bool nullOut, const Observed& seen);
+  int32_t close(Oracle& o, uint32_t session, uint32_t attribute);
+  int32_t guarded(Oracle& o, const char* lowerName, uint32_t session);  // download, reset
+  int32_t startFifo(Oracle& o, uint32_t session, uint32_t fifo);
+  int32_t acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, uint32_t count, int32_t typeCode,
+                  bool infinite, bool nullReference, bool nullAcquired, int32_t hostCleanupAnswer,
+                  int32_t hostReferenceAnswer, const Observed& seen);
+  int32_t dispose(Oracle& o, uint32_t reference);
+  void hostCleanup(Oracle& o);
+
+  uint32_t lentCount(uint32_t session, uint32_t fifo) const;
+  // Takes over the flags the library latched in a step that failed an allocation.
+  void applyLatched(const std::set<StickyKey>& latched);
+
+ private:
+  bool latch(bool* flag, Sticky kind, uint32_t session = 0, uint32_t fifo = 0);
+  int32_t registerSession(uint32_t session, uint32_t parent);
+  bool addFifo(SessionRecord& record, uint32_t session, uint32_t fifo);
+  bool isDescendant(uint32_t candidate, uint32_t ancestor) const;
+  enum class Settled { closable, refused, skipped };
+  Settled settle(Oracle& o, uint32_t session, bool onlyPendingParent, uint32_t* pendingParent);
+  bool sweep(uint32_t session);
+  bool closeChildren(Oracle& o, uint32_t session);
+  void remove(uint32_t session);
+  int32_t finishClose(Oracle& o, uint32_t session, uint32_t attribute, uint32_t pendingParent);
+  void lowerClose(Oracle& o, uint32_t session, uint32_t attribute, int32_t* status);
+  void giveBack(Oracle& o, uint32_t session, uint32_t fifo, FifoRecord& record);
+  void withdrawCleanup(uint32_t session);
+};
+
+// Statuses the model speaks of.
+constexpr int32_t kNotSupported = -61499, kRegionsOut = -61217, kNotFound = -63195, kMemoryFull = -52000,
+                  kInvalid = -52005, kUnexpected = -52003, kCancelled = -50405, kAcquireTimedOut = -61219,
+                  kFifoTimeout = -50400;
+constexpr uint32_t kUnsupportedBit = 0x2000, kRoutedBit = 0x4000;
+
+void merge(int32_t* into, int32_t status);
+int32_t hostAnswer(int32_t hostResult);
+std::string typeSuffix(int32_t typeCode);
+std::string line(const std::string& function, std::initializer_list<uint64_t> arguments);
+
+}  // namespace reliability
