@@ -19,13 +19,15 @@ constexpr uint32_t kFifo = 6;  // target-to-host, unsigned 32-bit
 constexpr uint32_t kTimeout = 1000;
 
 // Resets the stand-ins and switches the journals off, so that they do not
-// weigh on the figures.
+// weigh on the figures. Host arrays are resized in place when their size
+// does not change, as a real host may.
 inline void resetStandIns() {
   ViDazoSim_Reset();
   VoKelSrvSim_Reset();
   HostRuntimeSim_Reset();
   ViDazoSim_SetJournalEnabled(0);
   VoKelSrvSim_JournalEnable(0);
+  HostRuntimeSim_SetResizeInPlace(1);
 }
 
 // Opens a session on `resource` through the library; 0 when it cannot.

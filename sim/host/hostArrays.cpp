@@ -115,6 +115,8 @@ HOSTRUNTIMESIM_API int32_t NumericArrayResize(int32_t typeCode, int32_t dimensio
   }
   auto found = state.arrays.find(*array);
   if (found == state.arrays.end()) return HostRuntimeSim_ResultArgumentError;
+  const hostsim::ArrayRecord& record = found->second;
+  if (state.resizeInPlace && record.typeCode == typeCode && record.capacity == count) return 0;
   return hostsim::moveBlock(found->second, *array, typeCode, count);
 }
 
@@ -161,4 +163,10 @@ uint32_t HostRuntimeSim_LiveArrayCount(void) {
   HostState& state = hostState();
   std::lock_guard<std::mutex> hold(state.arraysLock);
   return static_cast<uint32_t>(state.arrays.size());
+}
+
+void HostRuntimeSim_SetResizeInPlace(int32_t enabled) {
+  HostState& state = hostState();
+  std::lock_guard<std::mutex> hold(state.arraysLock);
+  state.resizeInPlace = enabled != 0;
 }

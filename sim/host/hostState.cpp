@@ -71,6 +71,7 @@ void HostRuntimeSim_Reset(void) {
   hostsim::freeAllReferences(state);
   state.registrations.clear();
   state.nextReference = 1;
+  state.resizeInPlace = false;
   for (unsigned i = 0; i < hostsim::kFunctionCount; ++i) {
     state.injections[i] = hostsim::Injection{};
     state.hooks[i] = hostsim::Hook{};

@@ -80,6 +80,7 @@ struct HostState {
 
   std::mutex arraysLock;
   std::unordered_map<ViDazoHx_ArrayHandle, ArrayRecord> arrays;
+  bool resizeInPlace = false;  // see HostRuntimeSim_SetResizeInPlace
 };
 
 // Returns the process-wide state; created on first use, never destroyed.
