@@ -120,6 +120,37 @@ int32_t lockAllFifos(uint32_t session, AllFifos* all) {
 
 bool deviceIdle(const Fifo& fifo) { return fifo.deviceState == DeviceState::kIdle; }
 
+// Places (target-to-host) or elements (host-to-target) a device wants before
+// it wakes up on its own: a quarter of the ring, at most 64 KiB.
+uint32_t deviceWakeAt(const Fifo& fifo) {
+  return std::max(1u, std::min(fifo.depth / 4, (64u << 10) / fifo.elementBytes));
+}
+
+// Whether the device thread has reason to run now. The FIFO is locked.
+bool deviceHasWork(const Fifo& fifo) {
+  if (fifo.deviceState != DeviceState::kRunning) return true;  // to stop
+  const uint32_t ready = fifo.started ? fifo.targetAvailable() : 0;
+  return ready != 0 && (ready >= deviceWakeAt(fifo) || fifo.hostWaiters != 0);
+}
+
+// Tells waiters a FIFO changed, and wakes a sleeping device thread when it
+// now has work. The FIFO is locked.
+void notifyChanged(Fifo& fifo) {
+  fifo.changed.notify_all();
+  if (fifo.deviceWaiting && deviceHasWork(fifo)) fifo.deviceWake.notify_one();
+}
+
+// Waits on the FIFO for the host, as Deadline::wait does; a device thread
+// learns that the host waits, so it works even below its wake-up share.
+bool waitAsHost(FifoAccess& a, const Deadline& deadline) {
+  Fifo& fifo = *a.fifo;
+  ++fifo.hostWaiters;
+  if (fifo.deviceWaiting && deviceHasWork(fifo)) fifo.deviceWake.notify_one();
+  const bool waited = deadline.wait(a.lock, fifo.changed);
+  --fifo.hostWaiters;
+  return waited;
+}
+
 // Checks that a typed host function fits the FIFO.
 int32_t checkUse(const Fifo& fifo, uint32_t type, bool toHost) {
   if (fifo.toHost != toHost) return ViDazoSim_StatusWrongDirection;
@@ -165,7 +196,7 @@ void appendElements(Fifo& fifo, const void* source, uint32_t n) {
   if (n == 0) return;
   copyIntoRing(fifo, fifo.wrap(static_cast<uint64_t>(fifo.head) + fifo.used), static_cast<const uint8_t*>(source), n);
   fifo.used += n;
-  fifo.changed.notify_all();
+  notifyChanged(fifo);
 }
 
 // Takes the n oldest elements out of the ring; the caller checked they are there.
@@ -174,7 +205,7 @@ void takeElements(Fifo& fifo, void* destination, uint32_t n) {
   copyOutOfRing(fifo, fifo.head, static_cast<uint8_t*>(destination), n);
   fifo.head = fifo.wrap(static_cast<uint64_t>(fifo.head) + n);
   fifo.used -= n;
-  fifo.changed.notify_all();
+  notifyChanged(fifo);
 }
 
 template <typename T>
@@ -263,7 +294,7 @@ int32_t copyForHost(FifoAccess& a, void* data, uint32_t count, uint32_t timeout)
   for (;;) {
     settle(*a.session, fifo);
     if (fifo.hostAvailable() >= count) break;
-    if (!deadline.wait(a.lock, fifo.changed)) return ViDazoDll_StatusFifoTimeout;
+    if (!waitAsHost(a, deadline)) return ViDazoDll_StatusFifoTimeout;
     const int32_t status = recheckHostWait(a, count, true);
     if (status != 0) return status;
   }
@@ -291,7 +322,7 @@ int32_t lendElements(FifoAccess& a, void** elements, uint32_t count, uint32_t ti
     }
     settle(*a.session, fifo);
     if (fifo.hostAvailable() >= count) break;
-    if (!deadline.wait(a.lock, fifo.changed)) return ViDazoDll_StatusFifoTimeout;
+    if (!waitAsHost(a, deadline)) return ViDazoDll_StatusFifoTimeout;
     const int32_t status = recheckHostWait(a, count, false);
     if (status != 0) return status;
   }
@@ -302,7 +333,7 @@ int32_t lendElements(FifoAccess& a, void** elements, uint32_t count, uint32_t ti
   *acquired = run;
   fifo.acquired += run;
   if (!fifo.toHost) fifo.used += run;
-  if (run != 0) fifo.changed.notify_all();
+  if (run != 0) notifyChanged(fifo);
   return 0;
 }
 
@@ -343,7 +374,7 @@ int32_t startFifo(uint32_t session, uint32_t fifo, bool start) {
   const int32_t status = lockFifo(session, fifo, &a);
   if (status != 0) return status;
   a.fifo->started = start;
-  a.fifo->changed.notify_all();
+  notifyChanged(*a.fifo);
   return 0;
 }
 
@@ -395,7 +426,7 @@ int32_t releaseElements(uint32_t session, uint32_t fifo, uint32_t count) {
     f.head = f.wrap(static_cast<uint64_t>(f.head) + count);
     f.used -= count;
   }
-  f.changed.notify_all();
+  notifyChanged(f);
   settle(*a.session, f);
   return 0;
 }
@@ -622,12 +653,14 @@ void runDevice(Session* session, Fifo* fifo) {
     const uint32_t ready = fifo->started ? std::min(fifo->targetAvailable(), fifo->depth - position) : 0;
     auto until = start;
     const uint64_t allowed = rateAllowance(*fifo, start, done, &until);
-    if (ready == 0) {
-      fifo->changed.wait(lock);
-      continue;
-    }
-    if (allowed == 0) {
-      fifo->changed.wait_until(lock, until);
+    if (!deviceHasWork(*fifo) || allowed == 0) {
+      fifo->deviceWaiting = true;
+      if (allowed == 0) {
+        fifo->deviceWake.wait_until(lock, until);
+      } else {
+        fifo->deviceWake.wait(lock);
+      }
+      fifo->deviceWaiting = false;
       continue;
     }
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>({ready, allowed, chunk}));
@@ -671,7 +704,7 @@ void endDevice(Fifo& fifo) {
   if (fifo.deviceState == DeviceState::kIdle) return;
   fifo.deviceState = DeviceState::kStopping;
   std::thread device = std::move(fifo.device);
-  fifo.changed.notify_all();
+  fifo.deviceWake.notify_all();
   lock.unlock();
   if (device.joinable()) device.join();
   lock.lock();
@@ -686,7 +719,7 @@ Fifo::~Fifo() {
   {
     std::lock_guard<std::mutex> guard(lock);
     deviceState = DeviceState::kStopping;
-    changed.notify_all();
+    deviceWake.notify_all();
   }
   device.join();
 }

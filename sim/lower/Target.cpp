@@ -125,6 +125,7 @@ void shutDown(Session& session) {
   for (Fifo& fifo : session.fifos) {
     std::lock_guard<std::mutex> guard(fifo.lock);
     fifo.changed.notify_all();
+    fifo.deviceWake.notify_all();
   }
   stopDevices(session);
 }

@@ -66,6 +66,12 @@ struct Fifo {
   // outside the lock, so the ring must not be reallocated.
   DeviceState deviceState = DeviceState::kIdle;
   bool deviceBusy = false;
+  // The device sleeps on `deviceWake` until it has a good share of the ring
+  // to work on, a host call waits for it, or it must stop; so a host that
+  // releases small regions does not pay a wake-up with every release.
+  bool deviceWaiting = false;
+  uint32_t hostWaiters = 0;  // host calls waiting on `changed`
+  std::condition_variable deviceWake;
   std::thread device;
   uint64_t deviceSeed = 0;
   uint64_t deviceRate = 0;        // elements per second; 0: as fast as it can
