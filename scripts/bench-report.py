@@ -100,13 +100,22 @@ class Report:
     def scaling_section(self):
         out = ["### Scaling", "",
                "Region cycles per second (wall time), two threads each on a FIFO of its own against one thread; "
-               "the FIFOs generate on demand.", "",
-               "| FIFOs | 1 thread | 2 threads | Ratio |", "|---|---|---|---|"]
+               "the FIFOs generate on demand. The wall ratio is the goal's figure; it needs two cores free, which a "
+               "loaded machine does not give. The CPU ratio, 2 × (CPU time per cycle with one thread ÷ with two), "
+               "estimates what two free cores would give: it falls below 2 mostly through contention (shared locks and "
+               "cache lines) rather than through the load.", "",
+               "| FIFOs | 1 thread | 2 threads | Wall ratio | CPU per cycle, 1 / 2 threads | CPU ratio |",
+               "|---|---|---|---|---|---|"]
         for arg, text, bound in (("0", "in two sessions", 1.7), ("1", "in one session", 1.5)):
-            one = self.run(f"scalingCycles/oneSession:{arg}/real_time/threads:1")["items_per_second"]
-            two = self.run(f"scalingCycles/oneSession:{arg}/real_time/threads:2")["items_per_second"]
-            out.append(f"| {text} | {one / 1e3:.0f} k/s | {two / 1e3:.0f} k/s | {two / one:.2f}× |")
-            self.goal(f"Scaling: 2 threads on 2 FIFOs {text} ≥ {bound}× one thread", two / one, bound)
+            single = self.run(f"scalingCycles/oneSession:{arg}/real_time/threads:1")
+            double = self.run(f"scalingCycles/oneSession:{arg}/real_time/threads:2")
+            one, two = single["items_per_second"], double["items_per_second"]
+            cpu_one, cpu_two = ns(single, "cpu_time"), ns(double, "cpu_time")
+            out.append(f"| {text} | {one / 1e3:.0f} k/s | {two / 1e3:.0f} k/s | {two / one:.2f}× "
+                       f"| {cpu_one:.0f} / {cpu_two:.0f} ns | {2 * cpu_one / cpu_two:.2f}× |")
+            self.goal(f"Scaling: 2 threads on 2 FIFOs {text} ≥ {bound}× one thread (wall)", two / one, bound)
+            self.goals.append((f"Scaling {text}, CPU ratio (what two free cores would give; not the goal's figure)",
+                               f"{2 * cpu_one / cpu_two:.2f}×", None))
         return out + [""]
 
     def cycle_section(self):
