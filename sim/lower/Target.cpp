@@ -43,10 +43,18 @@ struct BlockedCalls {
   uint32_t count = 0;
 };
 
+// Set once the registry exists, so that the exit-time device reaper does not
+// make one (a registry made during an unload would leak with the module).
+std::atomic<Registry*> madeRegistry{nullptr};
+
 // Both live until the process ends, so that calls from exit handlers of other
 // libraries still find them.
 Registry& registry() {
-  static Registry* instance = new Registry;
+  static Registry* instance = [] {
+    Registry* made = new Registry;
+    madeRegistry.store(made, std::memory_order_release);
+    return made;
+  }();
   return *instance;
 }
 
@@ -136,9 +144,11 @@ void shutDown(Session& session) {
 // on (see registry()).
 struct DeviceReaper {
   ~DeviceReaper() {
+    Registry* made = madeRegistry.load(std::memory_order_acquire);
+    if (made == nullptr) return;  // no session was ever opened
     std::vector<SessionPtr> open;
     {
-      Registry& r = registry();
+      Registry& r = *made;
       std::lock_guard<std::shared_mutex> guard(r.lock);
       for (auto& entry : r.sessions) open.push_back(entry.second);
     }
