@@ -609,6 +609,8 @@ namespace {
 // Elements a device thread handles per turn at most, so that the host sees
 // data (or room) appear while a large ring is still being worked through.
 constexpr uint32_t kDeviceChunkBytes = 64u << 10;
+// How long a device with less than its wake-up share ready waits for more.
+constexpr std::chrono::milliseconds kDeviceLinger(1);
 
 // Elements the device may move now without exceeding its rate, counted from
 // `done` moved since `start`; `until` gets the time the next one is due.
@@ -646,6 +648,7 @@ void runDevice(Session* session, Fifo* fifo) {
   std::unique_lock<std::mutex> lock(fifo->lock);
   const auto start = std::chrono::steady_clock::now();
   uint64_t done = 0;
+  bool lingered = false;  // waited kDeviceLinger with less than its share ready
   const uint32_t chunk = std::max(1u, kDeviceChunkBytes / fifo->elementBytes);
   if (!fifo->toHost) expected.resize(static_cast<size_t>(chunk) * fifo->elementBytes);
   while (fifo->deviceState == DeviceState::kRunning && !session->closed) {
@@ -653,16 +656,21 @@ void runDevice(Session* session, Fifo* fifo) {
     const uint32_t ready = fifo->started ? std::min(fifo->targetAvailable(), fifo->depth - position) : 0;
     auto until = start;
     const uint64_t allowed = rateAllowance(*fifo, start, done, &until);
-    if (!deviceHasWork(*fifo) || allowed == 0) {
+    // Less than its share waits a little for more, so that the last few
+    // elements of a stream do not stay put until the host waits.
+    if ((!deviceHasWork(*fifo) && !(lingered && ready != 0)) || allowed == 0) {
       fifo->deviceWaiting = true;
       if (allowed == 0) {
         fifo->deviceWake.wait_until(lock, until);
+      } else if (ready != 0) {
+        lingered = fifo->deviceWake.wait_for(lock, kDeviceLinger) == std::cv_status::timeout;
       } else {
         fifo->deviceWake.wait(lock);
       }
       fifo->deviceWaiting = false;
       continue;
     }
+    lingered = false;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>({ready, allowed, chunk}));
     uint8_t* elements = fifo->element(position);
     const uint64_t seed = fifo->deviceSeed + done;
