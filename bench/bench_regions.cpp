@@ -9,18 +9,16 @@
 // host stand-in's share of a cycle (cleanup registration and withdrawal,
 // reference creation and disposal), and against one priority-inheriting
 // mutex lock+unlock pair, all in the same run. The library's own cost per
-// cycle is library - lower - host; the goal is at most 12 mutex pairs.
+// cycle is library - lower - host; the goal is at most 8 mutex pairs.
 //
-// Streaming: bytes per second through regions of 4 KiB to 1 MiB from a
-// generator FIFO, against ViDazoHx_ReadFifoScalar of the same sizes and
-// against a plain memcpy of the same bytes. The simulated target generates
-// elements on demand, so both FIFO paths pay for the generation; the region
-// path copies nothing on top. Run in a Release build; the journal is off.
+// Scaling: region cycles per second (wall time) with two threads, each on a
+// FIFO of its own, against one thread; the FIFOs in two sessions, then in
+// one. The FIFOs generate on demand (no device threads, which would compete
+// for the same cores). Streaming is in bench_streaming.cpp.
+// Run in a Release build; the journals are off.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "benchSupport.h"
 #include "protons/status/stlStatus.h"
@@ -33,12 +31,12 @@ using benchsupport::kTimeout;
 using benchsupport::openGeneratingSession;
 
 constexpr uint32_t kCycleElements = 16;
-constexpr uint32_t kStreamDepth = 1u << 19;  // elements; every streamed size divides it
 
 // One region acquired and disposed of through the library and the host.
-bool regionThroughLibrary(uint32_t session, uint32_t count, uint32_t timeout = kTimeout) {
+bool regionThroughLibrary(uint32_t session, uint32_t count, uint32_t timeout = kTimeout, uint32_t fifo = kFifo,
+                          int32_t typeCode = ViDazoHx_TypeU32) {
   uint32_t reference = 0, acquired = 0, remaining = 0;
-  if (ViDazoHx_AcquireFifoReadRegionScalar(session, kFifo, &reference, count, ViDazoHx_TypeU32, 0, timeout,
+  if (ViDazoHx_AcquireFifoReadRegionScalar(session, fifo, &reference, count, typeCode, 0, timeout,
                                            &acquired, &remaining) != 0) {
     return false;
   }
@@ -97,38 +95,33 @@ void piMutexPair(benchmark::State& state) {
   }
 }
 
-void streamThroughRegions(benchmark::State& state) {
-  const uint32_t count = static_cast<uint32_t>(state.range(0)) / 4;
-  const uint32_t session = openGeneratingSession(kStreamDepth);
-  for (auto _ : state) {
-    if (!regionThroughLibrary(session, count)) state.SkipWithError("region failed");
-  }
-  state.SetBytesProcessed(state.iterations() * state.range(0));
-  ViDazoHx_Close(session, 0);
+// Scaling: thread i cycles regions on FIFO kScalingFifos[i], in session
+// scalingSessions[i]. Argument 0: a session per FIFO; 1: both in one session.
+constexpr uint32_t kScalingFifos[2] = {6, 5};  // U32 and I32, both target-to-host
+constexpr int32_t kScalingTypes[2] = {ViDazoHx_TypeU32, ViDazoHx_TypeI32};
+uint32_t scalingSessions[2];
+
+void openScalingFifos(const benchmark::State& state) {
+  benchsupport::resetStandIns();
+  scalingSessions[0] = benchsupport::openOn("sim0");
+  scalingSessions[1] = state.range(0) == 0 ? benchsupport::openOn("sim1") : scalingSessions[0];
+  for (int i = 0; i < 2; ++i) benchsupport::startGenerating(scalingSessions[i], kScalingFifos[i], 1024);
 }
 
-void streamThroughReadFifoScalar(benchmark::State& state) {
-  const uint32_t count = static_cast<uint32_t>(state.range(0)) / 4;
-  const uint32_t session = openGeneratingSession(kStreamDepth);
-  ViDazoHx_ArrayHandle array = HostRuntimeSim_NewArray(ViDazoHx_TypeU32, count);
-  uint32_t remaining = 0;
+void closeScalingFifos(const benchmark::State& state) {
+  ViDazoHx_Close(scalingSessions[0], 0);
+  if (state.range(0) == 0) ViDazoHx_Close(scalingSessions[1], 0);
+}
+
+void scalingCycles(benchmark::State& state) {
+  const int i = state.thread_index();
   for (auto _ : state) {
-    if (ViDazoHx_ReadFifoScalar(session, kFifo, count, ViDazoHx_TypeU32, 0, kTimeout, array, &remaining) != 0) {
-      state.SkipWithError("read failed");
+    if (!regionThroughLibrary(scalingSessions[i], kCycleElements, kTimeout, kScalingFifos[i], kScalingTypes[i])) {
+      state.SkipWithError("region cycle failed");
+      break;
     }
   }
-  state.SetBytesProcessed(state.iterations() * state.range(0));
-  HostRuntimeSim_FreeArray(array);
-  ViDazoHx_Close(session, 0);
-}
-
-void streamMemcpy(benchmark::State& state) {
-  std::vector<uint8_t> from(state.range(0), 1), to(state.range(0));
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), from.size());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(state.iterations() * state.range(0));
+  state.SetItemsProcessed(state.iterations());
 }
 
 }  // namespace
@@ -138,8 +131,14 @@ BENCHMARK(cycleThroughLibrary)->Arg(0)->Arg(kTimeout)->Arg(ViDazoHx_InfiniteTime
 BENCHMARK(cycleLowerDirectly)->Arg(0)->Arg(kTimeout)->Arg(ViDazoHx_InfiniteTimeout);
 BENCHMARK(cycleHostShare);
 BENCHMARK(piMutexPair);
-BENCHMARK(streamThroughRegions)->RangeMultiplier(4)->Range(4 << 10, 1 << 20);
-BENCHMARK(streamThroughReadFifoScalar)->RangeMultiplier(4)->Range(4 << 10, 1 << 20);
-BENCHMARK(streamMemcpy)->RangeMultiplier(4)->Range(4 << 10, 1 << 20);
+BENCHMARK(scalingCycles)
+    ->ArgName("oneSession")
+    ->Arg(0)
+    ->Arg(1)
+    ->Setup(openScalingFifos)
+    ->Teardown(closeScalingFifos)
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -10,7 +10,7 @@
 #
 # Besides the compilers and test frameworks, everything installs the tools the
 # checks use: valgrind (instruction counts), doxygen (reference docs), lintian
-# (package checks), gnuplot-nox (the performance plot), linux-perf (profiling)
+# (package checks), gnuplot-nox and python3 (the performance report), linux-perf (profiling)
 # and clang 14 with its runtime libraries (the libFuzzer target).
 set -euo pipefail
 
@@ -25,7 +25,7 @@ if [[ $mode != --demo ]]; then
   packages+=(
     build-essential binutils pkgconf
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    valgrind doxygen lintian gnuplot-nox linux-perf clang-14 libclang-rt-14-dev
+    valgrind doxygen lintian gnuplot-nox linux-perf clang-14 libclang-rt-14-dev python3
   )
 fi
 if [[ -z $mode ]]; then

@@ -47,7 +47,7 @@ ViDazoHx_ArrayBlock* allocateBlock(int32_t typeCode, uint32_t count) {
 }
 
 // Makes a handle around a fresh block and records it; returns null on
-// failure, leaving nothing allocated. Caller holds the lock.
+// failure, leaving nothing allocated. Caller holds arraysLock.
 ViDazoHx_ArrayHandle newHandle(HostState& state, int32_t typeCode, uint32_t count) {
   auto handle = static_cast<ViDazoHx_ArrayHandle>(std::malloc(sizeof(ViDazoHx_ArrayBlock*)));
   ViDazoHx_ArrayBlock* block = allocateBlock(typeCode, count);
@@ -66,7 +66,7 @@ ViDazoHx_ArrayHandle newHandle(HostState& state, int32_t typeCode, uint32_t coun
 
 // Moves the handle's block to a new one of `count` elements of `typeCode`,
 // keeping the count field and the elements that fit. Returns a host result.
-// Caller holds the lock.
+// Caller holds arraysLock.
 int32_t moveBlock(ArrayRecord& record, ViDazoHx_ArrayHandle handle, int32_t typeCode, uint32_t count) {
   ViDazoHx_ArrayBlock* fresh = allocateBlock(typeCode, count);
   if (fresh == nullptr) return HostRuntimeSim_ResultMemoryFull;
@@ -108,13 +108,15 @@ HOSTRUNTIMESIM_API int32_t NumericArrayResize(int32_t typeCode, int32_t dimensio
     return HostRuntimeSim_ResultArgumentError;
   }
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.arraysLock);
   if (*array == nullptr) {
     *array = hostsim::newHandle(state, typeCode, count);
     return *array != nullptr ? 0 : HostRuntimeSim_ResultMemoryFull;
   }
   auto found = state.arrays.find(*array);
   if (found == state.arrays.end()) return HostRuntimeSim_ResultArgumentError;
+  const hostsim::ArrayRecord& record = found->second;
+  if (state.resizeInPlace && record.typeCode == typeCode && record.capacity == count) return 0;
   return hostsim::moveBlock(found->second, *array, typeCode, count);
 }
 
@@ -126,7 +128,7 @@ uint32_t HostRuntimeSim_DataOffset(int32_t typeCode) {
 ViDazoHx_ArrayHandle HostRuntimeSim_NewArray(int32_t typeCode, uint32_t count) {
   if (hostsim::elementSize(typeCode) == 0) return nullptr;
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.arraysLock);
   ViDazoHx_ArrayHandle handle = hostsim::newHandle(state, typeCode, count);
   if (handle == nullptr) return nullptr;
   (*handle)->count = static_cast<int32_t>(count);
@@ -136,7 +138,7 @@ ViDazoHx_ArrayHandle HostRuntimeSim_NewArray(int32_t typeCode, uint32_t count) {
 
 int32_t HostRuntimeSim_FreeArray(ViDazoHx_ArrayHandle array) {
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.arraysLock);
   auto found = state.arrays.find(array);
   if (found == state.arrays.end()) return HostRuntimeSim_ErrorUnknownHandle;
   state.arrays.erase(found);
@@ -148,7 +150,7 @@ int32_t HostRuntimeSim_FreeArray(ViDazoHx_ArrayHandle array) {
 int32_t HostRuntimeSim_GetArrayInfo(ViDazoHx_ArrayHandle array, HostRuntimeSim_ArrayInfo* info) {
   if (info == nullptr) return HostRuntimeSim_ErrorNullArgument;
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.arraysLock);
   auto found = state.arrays.find(array);
   if (found == state.arrays.end()) return HostRuntimeSim_ErrorUnknownHandle;
   const hostsim::ArrayRecord& record = found->second;
@@ -159,6 +161,12 @@ int32_t HostRuntimeSim_GetArrayInfo(ViDazoHx_ArrayHandle array, HostRuntimeSim_A
 
 uint32_t HostRuntimeSim_LiveArrayCount(void) {
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.arraysLock);
   return static_cast<uint32_t>(state.arrays.size());
+}
+
+void HostRuntimeSim_SetResizeInPlace(int32_t enabled) {
+  HostState& state = hostState();
+  std::lock_guard<std::mutex> hold(state.arraysLock);
+  state.resizeInPlace = enabled != 0;
 }

@@ -32,7 +32,7 @@ struct Withdrawal {
   }
 };
 
-// Appends a registration; returns a host result. Caller holds the lock.
+// Appends a registration; returns a host result. Caller holds the cleanup lock.
 int32_t addRegistration(HostState& state, ViDazoHx_HostProcedure procedure, uintptr_t argument, int32_t mode) {
   try {
     state.registrations.push_back(
@@ -44,7 +44,7 @@ int32_t addRegistration(HostState& state, ViDazoHx_HostProcedure procedure, uint
 }
 
 // Returns whether another thread's cleanup run is calling a matching
-// registration. Caller holds the lock.
+// registration. Caller holds the cleanup lock.
 bool callInFlight(const HostState& state, const Withdrawal& withdrawal) {
   for (const InFlight& call : state.inFlight) {
     if (call.caller != withdrawal.thread && withdrawal.matches(call.registration)) return true;
@@ -53,7 +53,7 @@ bool callInFlight(const HostState& state, const Withdrawal& withdrawal) {
 }
 
 // Removes the matching registrations (only the newest one for mode 0),
-// then waits until no other thread is calling a matching one. Holds the
+// then waits until no other thread is calling a matching one. Holds the cleanup
 // lock through `hold`; the wait releases it. Returns 0.
 int32_t withdraw(HostState& state, std::unique_lock<std::mutex>& hold, const Withdrawal& withdrawal) {
   std::vector<Registration>& list = state.registrations;
@@ -70,7 +70,7 @@ int32_t withdraw(HostState& state, std::unique_lock<std::mutex>& hold, const Wit
 
 // Takes the oldest registration of `mode` made before `before` off the list
 // and records it as being called by this thread. Returns false when there
-// is none (or no memory to track the call). Caller holds the lock.
+// is none (or no memory to track the call). Caller holds the cleanup lock.
 bool takeNext(HostState& state, int32_t mode, uint64_t before, Registration* taken) {
   std::vector<Registration>& list = state.registrations;
   auto next = std::find_if(list.begin(), list.end(),
@@ -88,7 +88,7 @@ bool takeNext(HostState& state, int32_t mode, uint64_t before, Registration* tak
 
 // Ends the in-flight record of `called` made by this thread and wakes waiting withdrawals.
 void endCall(HostState& state, const Registration& called) {
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.cleanupLock);
   std::thread::id self = std::this_thread::get_id();
   auto mine = std::find_if(state.inFlight.begin(), state.inFlight.end(), [&](const InFlight& call) {
     return call.caller == self && call.registration.sequence == called.sequence;
@@ -108,7 +108,7 @@ HOSTRUNTIMESIM_API int32_t RTSetCleanupProc(ViDazoHx_HostProcedure procedure, ui
   int32_t injected = 0;
   if (hostsim::enterCall(hostsim::kRTSetCleanupProc, &injected)) return injected;
   HostState& state = hostState();
-  std::unique_lock<std::mutex> hold(state.lock);
+  std::unique_lock<std::mutex> hold(state.cleanupLock);
   std::thread::id self = std::this_thread::get_id();
   if (mode == 6 && procedure == nullptr) return hostsim::withdraw(state, hold, {true, nullptr, 0, self});
   if (procedure == nullptr) return HostRuntimeSim_ResultArgumentError;
@@ -119,7 +119,7 @@ HOSTRUNTIMESIM_API int32_t RTSetCleanupProc(ViDazoHx_HostProcedure procedure, ui
 
 uint32_t HostRuntimeSim_ListCleanup(HostRuntimeSim_Registration* list, uint32_t capacity) {
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.cleanupLock);
   std::thread::id self = std::this_thread::get_id();
   uint32_t total = 0;
   for (const hostsim::Registration& r : state.registrations) {
@@ -135,14 +135,14 @@ uint32_t HostRuntimeSim_RunCleanup(void) {
   HostState& state = hostState();
   uint64_t before = 0;
   {
-    std::lock_guard<std::mutex> hold(state.lock);
+    std::lock_guard<std::mutex> hold(state.cleanupLock);
     before = state.nextSequence;
   }
   uint32_t called = 0;
   for (;;) {
     hostsim::Registration next{};
     {
-      std::lock_guard<std::mutex> hold(state.lock);
+      std::lock_guard<std::mutex> hold(state.cleanupLock);
       if (!hostsim::takeNext(state, 6, before, &next) && !hostsim::takeNext(state, 2, before, &next)) break;
     }
     next.procedure(next.argument);

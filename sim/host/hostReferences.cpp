@@ -16,16 +16,16 @@
 namespace hostsim {
 namespace {
 
-// Returns an unused, non-zero reference value. Caller holds the lock.
+// Returns an unused, non-zero reference value. Caller holds referencesLock.
 uint32_t nextFreeReference(HostState& state) {
   while (state.nextReference == 0 || state.references.count(state.nextReference) != 0) ++state.nextReference;
   return state.nextReference++;
 }
 
-// Takes a live reference off the list; returns its record or null. Takes the lock.
+// Takes a live reference off the list; returns its record or null. Takes referencesLock.
 ViDazoHx_DataRecord* takeReference(uint32_t reference) {
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.referencesLock);
   auto found = state.references.find(reference);
   if (found == state.references.end()) return nullptr;
   ViDazoHx_DataRecord* record = found->second;
@@ -53,7 +53,7 @@ HOSTRUNTIMESIM_API int32_t EDVR_CreateReference(uint32_t* reference, ViDazoHx_Da
   auto* fresh = static_cast<ViDazoHx_DataRecord*>(std::calloc(1, sizeof(ViDazoHx_DataRecord)));
   if (fresh == nullptr) return HostRuntimeSim_ResultMemoryFull;
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.referencesLock);
   uint32_t value = hostsim::nextFreeReference(state);
   try {
     state.references.emplace(value, fresh);
@@ -68,7 +68,7 @@ HOSTRUNTIMESIM_API int32_t EDVR_CreateReference(uint32_t* reference, ViDazoHx_Da
 
 uint32_t HostRuntimeSim_ListReferences(uint32_t* list, uint32_t capacity) {
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.referencesLock);
   uint32_t total = 0;
   for (const auto& entry : state.references) {
     if (list != nullptr && total < capacity) list[total] = entry.first;
@@ -79,7 +79,7 @@ uint32_t HostRuntimeSim_ListReferences(uint32_t* list, uint32_t capacity) {
 
 ViDazoHx_DataRecord* HostRuntimeSim_ReferenceRecord(uint32_t reference) {
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.referencesLock);
   auto found = state.references.find(reference);
   return found != state.references.end() ? found->second : nullptr;
 }
@@ -87,7 +87,7 @@ ViDazoHx_DataRecord* HostRuntimeSim_ReferenceRecord(uint32_t reference) {
 int32_t HostRuntimeSim_ReadReference(uint32_t reference, ViDazoHx_DataRecord* copy) {
   if (copy == nullptr) return HostRuntimeSim_ErrorNullArgument;
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.referencesLock);
   auto found = state.references.find(reference);
   if (found == state.references.end()) return HostRuntimeSim_ErrorUnknownReference;
   *copy = *found->second;

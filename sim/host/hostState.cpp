@@ -41,16 +41,17 @@ HostState& hostState() {
 
 bool enterCall(Function function, int32_t* result) noexcept {
   HostState& state = hostState();
+  state.callCounts[function].fetch_add(1, std::memory_order_relaxed);
+  if (!state.armed[function].load(std::memory_order_acquire)) return false;
   Hook hook;
   {
-    std::lock_guard<std::mutex> hold(state.lock);
-    ++state.callCounts[function];
+    std::lock_guard<std::mutex> hold(state.controlLock);
     hook = state.hooks[function];
   }
   // The hook runs unlocked so it may drive the stand-in itself (run the
   // cleanup, dispose of a reference) at the moment the library calls in.
   if (hook.procedure != nullptr) hook.procedure(kFunctionNames[function], hook.context);
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(state.controlLock);
   Injection& injection = state.injections[function];
   if (injection.callsLeft == 0) return false;
   --injection.callsLeft;
@@ -65,15 +66,17 @@ using hostsim::hostState;
 
 void HostRuntimeSim_Reset(void) {
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::scoped_lock hold(state.controlLock, state.cleanupLock, state.referencesLock, state.arraysLock);
   hostsim::freeAllArrays(state);
   hostsim::freeAllReferences(state);
   state.registrations.clear();
   state.nextReference = 1;
+  state.resizeInPlace = false;
   for (unsigned i = 0; i < hostsim::kFunctionCount; ++i) {
     state.injections[i] = hostsim::Injection{};
     state.hooks[i] = hostsim::Hook{};
-    state.callCounts[i] = 0;
+    state.armed[i].store(false, std::memory_order_release);
+    state.callCounts[i].store(0, std::memory_order_relaxed);
   }
 }
 
@@ -81,8 +84,10 @@ int32_t HostRuntimeSim_InjectResult(const char* function, uint32_t calls, int32_
   int32_t status = hostsim::checkFunction(function);
   if (status != 0) return status;
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
-  state.injections[hostsim::functionIndex(function)] = hostsim::Injection{calls, result};
+  const unsigned which = hostsim::functionIndex(function);
+  std::lock_guard<std::mutex> hold(state.controlLock);
+  state.injections[which] = hostsim::Injection{calls, result};
+  state.armed[which].store(true, std::memory_order_release);
   return 0;
 }
 
@@ -90,15 +95,15 @@ int32_t HostRuntimeSim_SetCallHook(const char* function, HostRuntimeSim_CallHook
   int32_t status = hostsim::checkFunction(function);
   if (status != 0) return status;
   HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
-  state.hooks[hostsim::functionIndex(function)] = hostsim::Hook{hook, hook != nullptr ? context : nullptr};
+  const unsigned which = hostsim::functionIndex(function);
+  std::lock_guard<std::mutex> hold(state.controlLock);
+  state.hooks[which] = hostsim::Hook{hook, hook != nullptr ? context : nullptr};
+  state.armed[which].store(true, std::memory_order_release);
   return 0;
 }
 
 uint32_t HostRuntimeSim_CallCount(const char* function) {
   unsigned which = hostsim::functionIndex(function);
   if (which == hostsim::kFunctionCount) return 0;
-  HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.lock);
-  return state.callCounts[which];
+  return hostState().callCounts[which].load(std::memory_order_relaxed);
 }

@@ -8,6 +8,7 @@
 #ifndef HOSTRUNTIME_HOSTSTATE_H
 #define HOSTRUNTIME_HOSTSTATE_H
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -52,19 +53,34 @@ struct Hook {
   void* context = nullptr;
 };
 
+// One mutex per part, so that a region cycle (a cleanup registration and
+// withdrawal, a reference made and disposed of) takes each lock it needs once
+// and threads working on different parts do not queue behind each other.
+// A call takes one of them at a time; only the reset takes them all, in the
+// order they are declared.
 struct HostState {
-  std::mutex lock;
+  std::mutex controlLock;  // injections and hooks
+  Injection injections[kFunctionCount];
+  Hook hooks[kFunctionCount];
+  // Set once a hook or an injection names the function; until then a call
+  // skips controlLock altogether.
+  std::atomic<bool> armed[kFunctionCount] = {};
+  std::atomic<uint32_t> callCounts[kFunctionCount] = {};
+
+  std::mutex cleanupLock;
   // Signalled whenever a cleanup call ends, for withdrawals that wait for it.
   std::condition_variable cleanupCallEnded;
-  std::unordered_map<ViDazoHx_ArrayHandle, ArrayRecord> arrays;
   std::vector<Registration> registrations;  // oldest first
   std::vector<InFlight> inFlight;
   uint64_t nextSequence = 1;
+
+  std::mutex referencesLock;
   std::map<uint32_t, ViDazoHx_DataRecord*> references;
   uint32_t nextReference = 1;
-  Injection injections[kFunctionCount];
-  Hook hooks[kFunctionCount];
-  uint32_t callCounts[kFunctionCount] = {};
+
+  std::mutex arraysLock;
+  std::unordered_map<ViDazoHx_ArrayHandle, ArrayRecord> arrays;
+  bool resizeInPlace = false;  // see HostRuntimeSim_SetResizeInPlace
 };
 
 // Returns the process-wide state; created on first use, never destroyed.
@@ -72,13 +88,14 @@ HostState& hostState();
 
 // Counts the call, runs the function's hook (without the lock), then
 // consumes an injected answer. Returns true with `*result` set when the call
-// must answer that and do nothing else. Takes the lock twice, briefly.
+// must answer that and do nothing else. Takes controlLock twice, briefly,
+// and only for a function a hook or an injection was ever set for.
 bool enterCall(Function function, int32_t* result) noexcept;
 
-// Frees every array (handle slot and block). Caller holds the lock.
+// Frees every array (handle slot and block). Caller holds arraysLock.
 void freeAllArrays(HostState& state);
 
-// Frees every reference record without calling it. Caller holds the lock.
+// Frees every reference record without calling it. Caller holds referencesLock.
 void freeAllReferences(HostState& state);
 
 }  // namespace hostsim

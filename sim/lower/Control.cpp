@@ -91,6 +91,18 @@ int32_t ViDazoSim_SetLoopback(uint32_t session, uint32_t from, uint32_t to) {
 
 int32_t ViDazoSim_ClearLoopback(uint32_t session, uint32_t from) { return clearLoopback(session, from); }
 
+int32_t ViDazoSim_StartDevice(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t rate) {
+  return guarded([&] { return startDevice(session, fifo, seed, rate); });
+}
+
+int32_t ViDazoSim_StopDevice(uint32_t session, uint32_t fifo) {
+  return guarded([&] { return stopDevice(session, fifo); });
+}
+
+int32_t ViDazoSim_GetDeviceCounts(uint32_t session, uint32_t fifo, ViDazoSim_DeviceCounts* counts) {
+  return getDeviceCounts(session, fifo, counts);
+}
+
 void ViDazoSim_SetJournalEnabled(int32_t enabled) { setJournalEnabled(enabled != 0); }
 
 void ViDazoSim_ClearJournal(void) { clearJournal(); }

@@ -2,14 +2,18 @@
  * Fifo.cpp: the DMA FIFOs of the simulated target.
  *
  * Each FIFO is a ring buffer owned by its session; region acquisitions lend
- * pointers straight into it. The target's automatic parts (the generator and
- * the loopback) run lazily, whenever a host or target operation touches the
- * FIFO, so no thread of the simulator's own is needed. Every change notifies
- * the FIFO's condition variable, on which both sides wait.
+ * pointers straight into it. The generator and the loopback run lazily,
+ * whenever a host or target operation touches the FIFO, so they need no
+ * thread. Device mode is the exception: there a thread of the FIFO's own
+ * plays the DMA engine, so the host's thread does none of the target's work.
+ * Every change notifies the FIFO's condition variable, on which both sides
+ * wait.
  */
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <vector>
 
 #include "Target.h"
 
@@ -29,21 +33,131 @@ uint32_t layoutType(uint32_t fifo) { return kLayoutTypes[fifo % kTypesPerDirecti
 
 constexpr uint32_t kDepthGranule = 16;
 
-// A locked session together with one of its FIFOs.
+// Holds a FIFO's mutex and, when the FIFO is in a loopback, its partner's,
+// taken in ascending FIFO number. Lockable, so that a wait on the FIFO's
+// condition variable releases and retakes both.
+class FifoLock {
+ public:
+  FifoLock() = default;
+  FifoLock(const FifoLock&) = delete;
+  FifoLock& operator=(const FifoLock&) = delete;
+  ~FifoLock() {
+    if (held_) unlock();
+  }
+  // Takes over mutexes the caller has locked, `first` the lower-numbered.
+  void adopt(std::mutex* first, std::mutex* second) {
+    first_ = first;
+    second_ = second;
+    held_ = true;
+  }
+  void lock() {
+    first_->lock();
+    if (second_ != nullptr) second_->lock();
+    held_ = true;
+  }
+  void unlock() {
+    held_ = false;
+    if (second_ != nullptr) second_->unlock();
+    first_->unlock();
+  }
+
+ private:
+  std::mutex* first_ = nullptr;
+  std::mutex* second_ = nullptr;
+  bool held_ = false;
+};
+
+// A session together with one of its FIFOs, locked.
 struct FifoAccess {
   SessionPtr session;
-  std::unique_lock<std::mutex> lock;
+  FifoLock lock;
   Fifo* fifo = nullptr;
 };
 
-// Finds and locks the session, then picks the FIFO. Blocks on the session's
-// mutex; returns 0, ViDazoSim_StatusInvalidSession or ViDazoSim_StatusInvalidFifo.
+int32_t loopPartner(const Fifo& fifo) { return fifo.toHost ? fifo.loopSource : fifo.loopTarget; }
+
+// Finds the session and locks FIFO `number` with its loopback partner, if
+// any. Links change only while every FIFO of the session is locked, so a
+// partner read under the FIFO's own mutex is current; after taking both in
+// order it is read again. Blocks on FIFO mutexes; returns 0,
+// ViDazoSim_StatusInvalidSession or ViDazoSim_StatusInvalidFifo.
 int32_t lockFifo(uint32_t session, uint32_t number, FifoAccess* access) {
   if (number >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
-  const int32_t status = lockSession(session, &access->session, &access->lock);
-  if (status != 0) return status;
-  access->fifo = &access->session->fifos[number];
-  return 0;
+  access->session = findSession(session);
+  if (!access->session) return ViDazoSim_StatusInvalidSession;
+  Session& s = *access->session;
+  Fifo& fifo = s.fifos[number];
+  for (;;) {
+    fifo.lock.lock();
+    const int32_t partner = loopPartner(fifo);
+    if (partner < 0) {
+      access->lock.adopt(&fifo.lock, nullptr);
+      break;
+    }
+    fifo.lock.unlock();
+    std::mutex* first = static_cast<uint32_t>(partner) < number ? &s.fifos[partner].lock : &fifo.lock;
+    std::mutex* second = first == &fifo.lock ? &s.fifos[partner].lock : &fifo.lock;
+    first->lock();
+    second->lock();
+    if (loopPartner(fifo) == partner) {
+      access->lock.adopt(first, second);
+      break;
+    }
+    second->unlock();
+    first->unlock();
+  }
+  access->fifo = &fifo;
+  return s.closed ? ViDazoSim_StatusInvalidSession : 0;
+}
+
+// Every FIFO of a session locked, for changes of the loopback links.
+struct AllFifos {
+  SessionPtr session;
+  std::unique_lock<std::mutex> locks[ViDazoSim_FifoCount];
+};
+
+// Finds the session and locks all its FIFOs in ascending order. Returns 0 or
+// ViDazoSim_StatusInvalidSession.
+int32_t lockAllFifos(uint32_t session, AllFifos* all) {
+  all->session = findSession(session);
+  if (!all->session) return ViDazoSim_StatusInvalidSession;
+  for (uint32_t i = 0; i < ViDazoSim_FifoCount; ++i) {
+    all->locks[i] = std::unique_lock<std::mutex>(all->session->fifos[i].lock);
+  }
+  return all->session->closed ? ViDazoSim_StatusInvalidSession : 0;
+}
+
+bool deviceIdle(const Fifo& fifo) { return fifo.deviceState == DeviceState::kIdle; }
+
+// Places (target-to-host) or elements (host-to-target) a device wants before
+// it wakes up on its own: a quarter of the ring, at most 64 KiB.
+uint32_t deviceWakeAt(const Fifo& fifo) {
+  return std::max(1u, std::min(fifo.depth / 4, (64u << 10) / fifo.elementBytes));
+}
+
+// Whether the device thread has reason to run now. The FIFO is locked.
+bool deviceHasWork(const Fifo& fifo) {
+  if (fifo.deviceState != DeviceState::kRunning) return true;  // to stop
+  const uint32_t ready = fifo.started ? fifo.targetAvailable() : 0;
+  return ready != 0 && (ready >= deviceWakeAt(fifo) || fifo.hostWaiters != 0);
+}
+
+// Tells waiters a FIFO changed, and wakes a sleeping device thread when it
+// now has work. The FIFO is locked.
+void notifyChanged(Fifo& fifo) {
+  fifo.changed.notify_all();
+  if (fifo.deviceWaiting && deviceHasWork(fifo)) fifo.deviceWake.notify_one();
+}
+
+// Waits on the FIFO for the host, as Deadline::wait does; a device thread
+// learns that the host waits, so it works even below its wake-up share.
+bool waitAsHost(FifoAccess& a, const Deadline& deadline) {
+  Fifo& fifo = *a.fifo;
+  ++fifo.hostWaiters;
+  if (fifo.deviceWaiting && deviceHasWork(fifo)) fifo.deviceWake.notify_one();
+  const bool waited = deadline.wait(a.lock, fifo.changed);
+  --fifo.hostWaiters;
+  return waited;
 }
 
 // Checks that a typed host function fits the FIFO.
@@ -91,7 +205,7 @@ void appendElements(Fifo& fifo, const void* source, uint32_t n) {
   if (n == 0) return;
   copyIntoRing(fifo, fifo.wrap(static_cast<uint64_t>(fifo.head) + fifo.used), static_cast<const uint8_t*>(source), n);
   fifo.used += n;
-  fifo.changed.notify_all();
+  notifyChanged(fifo);
 }
 
 // Takes the n oldest elements out of the ring; the caller checked they are there.
@@ -100,7 +214,7 @@ void takeElements(Fifo& fifo, void* destination, uint32_t n) {
   copyOutOfRing(fifo, fifo.head, static_cast<uint8_t*>(destination), n);
   fifo.head = fifo.wrap(static_cast<uint64_t>(fifo.head) + n);
   fifo.used -= n;
-  fifo.changed.notify_all();
+  notifyChanged(fifo);
 }
 
 template <typename T>
@@ -189,7 +303,7 @@ int32_t copyForHost(FifoAccess& a, void* data, uint32_t count, uint32_t timeout)
   for (;;) {
     settle(*a.session, fifo);
     if (fifo.hostAvailable() >= count) break;
-    if (!deadline.wait(a.lock, fifo.changed)) return ViDazoDll_StatusFifoTimeout;
+    if (!waitAsHost(a, deadline)) return ViDazoDll_StatusFifoTimeout;
     const int32_t status = recheckHostWait(a, count, true);
     if (status != 0) return status;
   }
@@ -217,7 +331,7 @@ int32_t lendElements(FifoAccess& a, void** elements, uint32_t count, uint32_t ti
     }
     settle(*a.session, fifo);
     if (fifo.hostAvailable() >= count) break;
-    if (!deadline.wait(a.lock, fifo.changed)) return ViDazoDll_StatusFifoTimeout;
+    if (!waitAsHost(a, deadline)) return ViDazoDll_StatusFifoTimeout;
     const int32_t status = recheckHostWait(a, count, false);
     if (status != 0) return status;
   }
@@ -228,7 +342,7 @@ int32_t lendElements(FifoAccess& a, void** elements, uint32_t count, uint32_t ti
   *acquired = run;
   fifo.acquired += run;
   if (!fifo.toHost) fifo.used += run;
-  if (run != 0) fifo.changed.notify_all();
+  if (run != 0) notifyChanged(fifo);
   return 0;
 }
 
@@ -254,8 +368,8 @@ int32_t configureFifo(uint32_t session, uint32_t fifo, uint32_t depth, uint32_t*
   int32_t status = lockFifo(session, fifo, &a);
   if (status != 0) return status;
   if (depth == 0 || depth > ViDazoSim_MaxFifoDepth) return ViDazoSim_StatusInvalidParameter;
-  // Lent pointers point into the ring; it must not move under them.
-  if (a.fifo->acquired != 0) return ViDazoSim_StatusFifoBusy;
+  // Lent pointers and a device thread point into the ring; it must not move under them.
+  if (a.fifo->acquired != 0 || !deviceIdle(*a.fifo)) return ViDazoSim_StatusFifoBusy;
   const uint32_t actual = (depth + kDepthGranule - 1) / kDepthGranule * kDepthGranule;
   status = allocateRing(*a.fifo, actual);
   if (status != 0) return status;
@@ -269,7 +383,7 @@ int32_t startFifo(uint32_t session, uint32_t fifo, bool start) {
   const int32_t status = lockFifo(session, fifo, &a);
   if (status != 0) return status;
   a.fifo->started = start;
-  a.fifo->changed.notify_all();
+  notifyChanged(*a.fifo);
   return 0;
 }
 
@@ -321,7 +435,7 @@ int32_t releaseElements(uint32_t session, uint32_t fifo, uint32_t count) {
     f.head = f.wrap(static_cast<uint64_t>(f.head) + count);
     f.used -= count;
   }
-  f.changed.notify_all();
+  notifyChanged(f);
   settle(*a.session, f);
   return 0;
 }
@@ -379,6 +493,8 @@ int32_t transferOnTargetSide(uint32_t session, uint32_t fifo, bool push, const v
   if (status != 0) return status;
   Fifo& f = *a.fifo;
   if (f.toHost != push) return ViDazoSim_StatusWrongDirection;
+  // The device thread owns the target's end while it runs.
+  if (!deviceIdle(f)) return ViDazoSim_StatusFifoBusy;
   const bool noData = push ? in == nullptr : out == nullptr;
   if ((noData && count != 0) || count > f.depth) return ViDazoSim_StatusInvalidParameter;
   const Deadline deadline(timeout);
@@ -415,6 +531,7 @@ int32_t startGenerator(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t 
   if (status != 0) return status;
   Fifo& f = *a.fifo;
   if (!f.toHost) return ViDazoSim_StatusWrongDirection;
+  if (!deviceIdle(f)) return ViDazoSim_StatusFifoBusy;
   f.generating = true;
   f.generatorSeed = seed;
   f.generatorNext = 0;
@@ -464,14 +581,15 @@ int32_t checkGenerated(uint32_t type, uint64_t seed, uint64_t firstIndex, const 
 }
 
 int32_t setLoopback(uint32_t session, uint32_t from, uint32_t to) {
-  if (to >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
-  FifoAccess a;
-  const int32_t status = lockFifo(session, from, &a);
+  if (from >= ViDazoSim_FifoCount || to >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
+  AllFifos a;
+  const int32_t status = lockAllFifos(session, &a);
   if (status != 0) return status;
-  Fifo& source = *a.fifo;
+  Fifo& source = a.session->fifos[from];
   Fifo& target = a.session->fifos[to];
   if (source.toHost || !target.toHost) return ViDazoSim_StatusWrongDirection;
   if (source.type != target.type) return ViDazoSim_StatusWrongType;
+  if (!deviceIdle(source) || !deviceIdle(target)) return ViDazoSim_StatusFifoBusy;
   // One source feeds one target: undo links either end already has.
   if (source.loopTarget >= 0) a.session->fifos[source.loopTarget].loopSource = -1;
   if (target.loopSource >= 0) a.session->fifos[target.loopSource].loopTarget = -1;
@@ -482,15 +600,192 @@ int32_t setLoopback(uint32_t session, uint32_t from, uint32_t to) {
 }
 
 int32_t clearLoopback(uint32_t session, uint32_t from) {
-  FifoAccess a;
-  const int32_t status = lockFifo(session, from, &a);
+  if (from >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
+  AllFifos a;
+  const int32_t status = lockAllFifos(session, &a);
   if (status != 0) return status;
-  Fifo& source = *a.fifo;
+  Fifo& source = a.session->fifos[from];
   if (source.toHost) return ViDazoSim_StatusWrongDirection;
   if (source.loopTarget >= 0) {
     a.session->fifos[source.loopTarget].loopSource = -1;
     source.loopTarget = -1;
   }
+  return 0;
+}
+
+namespace {
+
+// Elements a device thread handles per turn at most, so that the host sees
+// data (or room) appear while a large ring is still being worked through.
+constexpr uint32_t kDeviceChunkBytes = 64u << 10;
+// How long a device with less than its wake-up share ready waits for more.
+constexpr std::chrono::milliseconds kDeviceLinger(1);
+
+// Elements the device may move now without exceeding its rate, counted from
+// `done` moved since `start`; `until` gets the time the next one is due.
+uint64_t rateAllowance(const Fifo& fifo, std::chrono::steady_clock::time_point start, uint64_t done,
+                       std::chrono::steady_clock::time_point* until) {
+  if (fifo.deviceRate == 0) return UINT64_MAX;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+  const uint64_t due = static_cast<uint64_t>(static_cast<long double>(elapsed.count()) * fifo.deviceRate / 1e9L);
+  if (due > done) return due - done;
+  *until = start + std::chrono::nanoseconds(static_cast<int64_t>(static_cast<long double>(done + 1) * 1e9L /
+                                                                  fifo.deviceRate));
+  return 0;
+}
+
+// Counts the elements of a host-to-target run that differ from `expected`
+// (the pattern for the run); `first` gets the position of the first one.
+uint64_t countMismatches(const uint8_t* elements, const uint8_t* expected, uint32_t n, size_t bytes,
+                         uint32_t* first) {
+  if (std::memcmp(elements, expected, n * bytes) == 0) return 0;
+  uint64_t wrong = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (std::memcmp(elements + i * bytes, expected + i * bytes, bytes) == 0) continue;
+    if (wrong++ == 0) *first = i;
+  }
+  return wrong;
+}
+
+// The device thread of a FIFO: fills free places of a target-to-host ring
+// with the generator pattern, or takes committed elements of a host-to-target
+// ring and checks them against it, as space or data appears and the rate
+// allows, until stopped or the session closes. The ring is worked on
+// outside the lock (`deviceBusy`); the host never touches those places.
+void runDevice(Session* session, Fifo* fifo) {
+  std::vector<uint8_t> expected;
+  std::unique_lock<std::mutex> lock(fifo->lock);
+  const auto start = std::chrono::steady_clock::now();
+  uint64_t done = 0;
+  bool lingered = false;  // waited kDeviceLinger with less than its share ready
+  const uint32_t chunk = std::max(1u, kDeviceChunkBytes / fifo->elementBytes);
+  if (!fifo->toHost) expected.resize(static_cast<size_t>(chunk) * fifo->elementBytes);
+  while (fifo->deviceState == DeviceState::kRunning && !session->closed) {
+    const uint32_t position = fifo->toHost ? fifo->wrap(static_cast<uint64_t>(fifo->head) + fifo->used) : fifo->head;
+    const uint32_t ready = fifo->started ? std::min(fifo->targetAvailable(), fifo->depth - position) : 0;
+    auto until = start;
+    const uint64_t allowed = rateAllowance(*fifo, start, done, &until);
+    // Less than its share waits a little for more, so that the last few
+    // elements of a stream do not stay put until the host waits.
+    if ((!deviceHasWork(*fifo) && !(lingered && ready != 0)) || allowed == 0) {
+      fifo->deviceWaiting = true;
+      if (allowed == 0) {
+        fifo->deviceWake.wait_until(lock, until);
+      } else if (ready != 0) {
+        lingered = fifo->deviceWake.wait_for(lock, kDeviceLinger) == std::cv_status::timeout;
+      } else {
+        fifo->deviceWake.wait(lock);
+      }
+      fifo->deviceWaiting = false;
+      continue;
+    }
+    lingered = false;
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>({ready, allowed, chunk}));
+    uint8_t* elements = fifo->element(position);
+    const uint64_t seed = fifo->deviceSeed + done;
+    uint64_t wrong = 0;
+    uint32_t firstWrong = 0;
+    fifo->deviceBusy = true;
+    lock.unlock();
+    if (fifo->toHost) {
+      fillGenerated(fifo->type, elements, n, seed);
+    } else {
+      fillGenerated(fifo->type, expected.data(), n, seed);
+      wrong = countMismatches(elements, expected.data(), n, fifo->elementBytes, &firstWrong);
+    }
+    lock.lock();
+    fifo->deviceBusy = false;
+    if (fifo->toHost) {
+      fifo->used += n;
+    } else {
+      if (wrong != 0 && fifo->deviceMismatches == 0) fifo->deviceFirstMismatch = done + firstWrong;
+      fifo->deviceMismatches += wrong;
+      fifo->head = fifo->wrap(static_cast<uint64_t>(fifo->head) + n);
+      fifo->used -= n;
+    }
+    done += n;
+    fifo->deviceElements = done;
+    fifo->changed.notify_all();
+  }
+}
+
+// Ends the device thread of a FIFO, if one runs, and waits until it has
+// ended. Takes the FIFO's own mutex (a device FIFO has no loopback partner).
+void endDevice(Fifo& fifo) {
+  std::unique_lock<std::mutex> lock(fifo.lock);
+  if (fifo.deviceState == DeviceState::kStopping) {
+    // Another caller is joining; wait for it to finish.
+    while (fifo.deviceState != DeviceState::kIdle) fifo.changed.wait(lock);
+    return;
+  }
+  if (fifo.deviceState == DeviceState::kIdle) return;
+  fifo.deviceState = DeviceState::kStopping;
+  std::thread device = std::move(fifo.device);
+  fifo.deviceWake.notify_all();
+  lock.unlock();
+  if (device.joinable()) device.join();
+  lock.lock();
+  fifo.deviceState = DeviceState::kIdle;
+  fifo.changed.notify_all();
+}
+
+}  // namespace
+
+Fifo::~Fifo() {
+  if (!device.joinable()) return;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    deviceState = DeviceState::kStopping;
+    deviceWake.notify_all();
+  }
+  device.join();
+}
+
+int32_t startDevice(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t rate) {
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  Fifo& f = *a.fifo;
+  // The device is the target's only actor on the FIFO.
+  if (!deviceIdle(f) || f.generating || loopPartner(f) >= 0) return ViDazoSim_StatusFifoBusy;
+  f.deviceSeed = seed;
+  f.deviceRate = rate;
+  f.deviceElements = 0;
+  f.deviceMismatches = 0;
+  f.deviceFirstMismatch = 0;
+  f.deviceState = DeviceState::kRunning;
+  try {
+    f.device = std::thread(runDevice, a.session.get(), &f);
+  } catch (const std::system_error&) {
+    f.deviceState = DeviceState::kIdle;
+    return ViDazoSim_StatusOutOfMemory;
+  }
+  return 0;
+}
+
+int32_t stopDevice(uint32_t session, uint32_t fifo) {
+  if (fifo >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
+  // Keeps the session, and so the FIFO, alive while the thread is joined.
+  const SessionPtr s = findSession(session);
+  if (!s) return ViDazoSim_StatusInvalidSession;
+  endDevice(s->fifos[fifo]);
+  return 0;
+}
+
+void stopDevices(Session& session) {
+  for (Fifo& fifo : session.fifos) endDevice(fifo);
+}
+
+int32_t getDeviceCounts(uint32_t session, uint32_t fifo, ViDazoSim_DeviceCounts* counts) {
+  if (counts == nullptr) return ViDazoSim_StatusInvalidParameter;
+  FifoAccess a;
+  const int32_t status = lockFifo(session, fifo, &a);
+  if (status != 0) return status;
+  const Fifo& f = *a.fifo;
+  counts->elements = f.deviceElements;
+  counts->mismatches = f.deviceMismatches;
+  counts->firstMismatch = f.deviceFirstMismatch;
+  counts->running = f.deviceState == DeviceState::kRunning ? 1 : 0;
   return 0;
 }
 

@@ -4,14 +4,15 @@
  *
  * Sessions are kept in a map keyed by the session value without bit 0x4000,
  * because callers may route a value with or without that bit. Closing a
- * session removes it from the map and marks it closed under its own mutex,
- * then wakes every waiter, which sees `closed` and returns.
+ * session removes it from the map, marks it closed, wakes every waiter under
+ * the mutex it waits with (which then sees `closed` and returns) and ends the
+ * session's device threads.
  */
 #include "Target.h"
 
 #include <cstring>
 #include <map>
-#include <optional>
+#include <shared_mutex>
 #include <vector>
 
 #include "CallTrace.h"
@@ -28,7 +29,9 @@ constexpr uint32_t kRegisterWords = ViDazoSim_RegisterSpaceBytes / 8;
 constexpr uint32_t kDoorbellBytes = 4;
 
 struct Registry {
-  std::mutex lock;
+  // Shared for look-ups, which every call makes, so that calls into
+  // different sessions do not queue behind one another here.
+  std::shared_mutex lock;
   std::map<uint32_t, SessionPtr> sessions;
   uint32_t counter = 1;
   uint32_t requested = 0;  // 0: none
@@ -40,10 +43,18 @@ struct BlockedCalls {
   uint32_t count = 0;
 };
 
+// Set once the registry exists, so that the exit-time device reaper does not
+// make one (a registry made during an unload would leak with the module).
+std::atomic<Registry*> madeRegistry{nullptr};
+
 // Both live until the process ends, so that calls from exit handlers of other
 // libraries still find them.
 Registry& registry() {
-  static Registry* instance = new Registry;
+  static Registry* instance = [] {
+    Registry* made = new Registry;
+    madeRegistry.store(made, std::memory_order_release);
+    return made;
+  }();
   return *instance;
 }
 
@@ -54,22 +65,13 @@ BlockedCalls& blockedCalls() {
 
 uint32_t keyOf(uint32_t value) { return value & ~kRoutingBit; }
 
-// Counts the calling thread as blocked for its lifetime. Locks the counter.
-class BlockedScope {
- public:
-  BlockedScope() { adjust(+1); }
-  ~BlockedScope() { adjust(-1); }
-  BlockedScope(const BlockedScope&) = delete;
-  BlockedScope& operator=(const BlockedScope&) = delete;
-
- private:
-  static void adjust(int delta) {
-    BlockedCalls& calls = blockedCalls();
-    std::lock_guard<std::mutex> guard(calls.lock);
-    calls.count += static_cast<uint32_t>(delta);
-    calls.changed.notify_all();
-  }
-};
+// Adds `delta` to the blocked-call count and wakes its waiters. Locks the counter.
+void adjustBlockedCalls(int delta) {
+  BlockedCalls& calls = blockedCalls();
+  std::lock_guard<std::mutex> guard(calls.lock);
+  calls.count += static_cast<uint32_t>(delta);
+  calls.changed.notify_all();
+}
 
 // Picks the value of a new session; the registry must be locked. Returns 0 or
 // ViDazoSim_StatusSessionValueInUse for a requested value that is taken.
@@ -94,7 +96,7 @@ int32_t chooseValue(Registry& r, uint32_t* value) {
 // out. Locks the registry; may throw std::bad_alloc.
 int32_t enterSession(const SessionPtr& session, uint32_t* out) {
   Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
+  std::lock_guard<std::shared_mutex> guard(r.lock);
   uint32_t value = 0;
   const int32_t status = chooseValue(r, &value);
   if (status != 0) return status;
@@ -118,13 +120,41 @@ int32_t makeSession(const char* resource, uint32_t attribute, SessionPtr* out) {
   return 0;
 }
 
-// Marks a session closed and wakes everything waiting in it. Locks the session.
+// Marks a session closed, wakes everything waiting in it and ends its device
+// threads. Takes the session's mutex, then each FIFO's, one at a time: a
+// waiter checks `closed` under the mutex it waits with, so the wake cannot
+// slip in between its check and its wait.
 void shutDown(Session& session) {
-  std::lock_guard<std::mutex> guard(session.lock);
   session.closed = true;
-  session.irqsChanged.notify_all();
-  for (Fifo& fifo : session.fifos) fifo.changed.notify_all();
+  {
+    std::lock_guard<std::mutex> guard(session.lock);
+    session.irqsChanged.notify_all();
+  }
+  for (Fifo& fifo : session.fifos) {
+    std::lock_guard<std::mutex> guard(fifo.lock);
+    fifo.changed.notify_all();
+    fifo.deviceWake.notify_all();
+  }
+  stopDevices(session);
 }
+
+// Ends every device thread when the stand-in is unloaded or the process
+// exits without closing its sessions, so that no thread runs in unmapped
+// code and no joinable std::thread is destroyed. The registry itself lives
+// on (see registry()).
+struct DeviceReaper {
+  ~DeviceReaper() {
+    Registry* made = madeRegistry.load(std::memory_order_acquire);
+    if (made == nullptr) return;  // no session was ever opened
+    std::vector<SessionPtr> open;
+    {
+      Registry& r = *made;
+      std::lock_guard<std::shared_mutex> guard(r.lock);
+      for (auto& entry : r.sessions) open.push_back(entry.second);
+    }
+    for (SessionPtr& session : open) stopDevices(*session);
+  }
+} deviceReaper;
 
 // Asserts IRQs; the session must be locked.
 void raiseLocked(Session& session, uint32_t irqs) {
@@ -167,9 +197,17 @@ uint32_t elementSize(uint32_t type) {
   return type < 9 ? kSizes[type] : 0;
 }
 
+BlockedScope::BlockedScope(bool counted) : counted_(counted) {
+  if (counted_) adjustBlockedCalls(+1);
+}
+
+BlockedScope::~BlockedScope() {
+  if (counted_) adjustBlockedCalls(-1);
+}
+
 SessionPtr findSession(uint32_t value) {
   Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
+  std::shared_lock<std::shared_mutex> guard(r.lock);
   auto it = r.sessions.find(keyOf(value));
   return it == r.sessions.end() ? nullptr : it->second;
 }
@@ -186,18 +224,6 @@ Deadline::Deadline(uint32_t timeoutMs)
       at_(std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite_ ? 0 : timeoutMs)) {}
 
 bool Deadline::expired() const { return !infinite_ && std::chrono::steady_clock::now() >= at_; }
-
-bool Deadline::wait(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, bool counted) const {
-  if (expired()) return false;
-  std::optional<BlockedScope> scope;
-  if (counted) scope.emplace();
-  if (infinite_) {
-    cv.wait(lock);
-  } else {
-    cv.wait_until(lock, at_);
-  }
-  return true;
-}
 
 int32_t openSession(const char* bitfile, const char* signature, const char* resource, uint32_t attribute,
                     uint32_t* session) {
@@ -232,7 +258,7 @@ int32_t closeSession(uint32_t session) {
   SessionPtr closing;
   {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
+    std::lock_guard<std::shared_mutex> guard(r.lock);
     auto it = r.sessions.find(keyOf(session));
     if (it == r.sessions.end()) return ViDazoSim_StatusInvalidSession;
     closing = std::move(it->second);
@@ -351,7 +377,7 @@ int32_t resetSimulator() {
   std::map<uint32_t, SessionPtr> closing;
   {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
+    std::lock_guard<std::shared_mutex> guard(r.lock);
     closing.swap(r.sessions);
     r.counter = 1;
     r.requested = 0;
@@ -366,14 +392,14 @@ int32_t resetSimulator() {
 int32_t setNextSession(uint32_t value) {
   if (value == 0) return ViDazoSim_StatusInvalidParameter;
   Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
+  std::lock_guard<std::shared_mutex> guard(r.lock);
   r.requested = value;
   return 0;
 }
 
 uint32_t openSessionCount() {
   Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
+  std::shared_lock<std::shared_mutex> guard(r.lock);
   return static_cast<uint32_t>(r.sessions.size());
 }
 

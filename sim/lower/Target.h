@@ -3,17 +3,22 @@
  *
  * Internal to the simulated lower library. A Session is one opened target;
  * the process-wide registry maps session values (without bit 0x4000) to
- * sessions. One mutex per session guards everything in it, and its condition
- * variables carry every wake-up, so waits block instead of polling. Blocking
- * operations hold a shared_ptr to their session, so a close or a simulator
- * reset can end them safely: they wake, see `closed` and return.
+ * sessions. A session's mutex guards its registers, IRQs and identity; each
+ * FIFO has a mutex of its own, so that FIFOs which are independent on a real
+ * device (and the device threads that serve them) do not serialise on one
+ * lock. Condition variables carry every wake-up, so waits block instead of
+ * polling. Blocking operations hold a shared_ptr to their session, so a close
+ * or a simulator reset can end them safely: they wake, see `closed` and return.
  *
- * Lock order: registry mutex, then a session's mutex, then the blocked-call
- * counter's mutex. No session mutex is held while the registry is locked.
+ * Lock order: registry mutex, then a session's mutex or its FIFO mutexes in
+ * ascending FIFO number (a FIFO is locked together with its loopback
+ * partner), then the blocked-call counter's mutex. No session or FIFO mutex
+ * is held while the registry is locked.
  */
 #ifndef VIDAZOSIM_TARGET_H
 #define VIDAZOSIM_TARGET_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -21,6 +26,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "ViDazo/ViDazoDll.h"
 #include "ViDazo/ViDazoSim.h"
@@ -30,7 +36,13 @@ namespace vidazosim {
 // Size in bytes of each element type, indexed by ViDazoSim_ElementType.
 uint32_t elementSize(uint32_t type);
 
+// What a FIFO's device thread is doing (device mode).
+enum class DeviceState { kIdle, kRunning, kStopping };
+
 struct Fifo {
+  ~Fifo();  // stops a device thread still running
+
+  std::mutex lock;  // guards everything below; see lockFifo() in Fifo.cpp
   bool toHost = true;
   uint32_t type = ViDazoSim_TypeU32;
   uint32_t elementBytes = 4;
@@ -49,7 +61,26 @@ struct Fifo {
   uint64_t generatorEnd = 0;   // stream index at which generation stops
   int32_t loopTarget = -1;     // host-to-target: target-to-host FIFO fed by this one
   int32_t loopSource = -1;     // target-to-host: host-to-target FIFO feeding this one
-  std::condition_variable changed;  // notified on every change of this FIFO
+  // Device mode: a thread of its own fills (target-to-host) or drains and
+  // checks (host-to-target) the ring. While `deviceBusy` it works on places
+  // outside the lock, so the ring must not be reallocated.
+  DeviceState deviceState = DeviceState::kIdle;
+  bool deviceBusy = false;
+  // The device sleeps on `deviceWake` until it has a good share of the ring
+  // to work on, a host call waits for it, or it must stop; so a host that
+  // releases small regions does not pay a wake-up with every release.
+  bool deviceWaiting = false;
+  uint32_t hostWaiters = 0;  // host calls waiting on `changed`
+  std::condition_variable deviceWake;
+  std::thread device;
+  uint64_t deviceSeed = 0;
+  uint64_t deviceRate = 0;        // elements per second; 0: as fast as it can
+  uint64_t deviceElements = 0;    // elements moved since the start
+  uint64_t deviceMismatches = 0;  // host-to-target: elements that broke the pattern
+  uint64_t deviceFirstMismatch = 0;
+  // Notified on every change of this FIFO; `_any` because a FIFO in a
+  // loopback waits holding its partner's mutex as well.
+  std::condition_variable_any changed;
 
   uint8_t* bytes() { return reinterpret_cast<uint8_t*>(storage.get()); }
   uint8_t* element(uint32_t position) { return bytes() + static_cast<size_t>(position) * elementBytes; }
@@ -71,7 +102,9 @@ struct Session {
   std::string bitfileContents;
 
   std::mutex lock;
-  bool closed = false;
+  // Set once, before every mutex of the session is taken in turn to wake its
+  // waiters; read under the session's or a FIFO's mutex.
+  std::atomic<bool> closed{false};
   uint32_t state = ViDazoSim_StateIdle;
   std::unique_ptr<uint64_t[]> registers;
   uint32_t irqsAsserted = 0;
@@ -92,6 +125,19 @@ SessionPtr findSession(uint32_t value);
 // or ViDazoSim_StatusInvalidSession for an unknown or closed session.
 int32_t lockSession(uint32_t value, SessionPtr* session, std::unique_lock<std::mutex>* lock);
 
+// Counts the calling thread as blocked for its lifetime (when `counted`).
+// Locks the blocked-call counter.
+class BlockedScope {
+ public:
+  explicit BlockedScope(bool counted = true);
+  ~BlockedScope();
+  BlockedScope(const BlockedScope&) = delete;
+  BlockedScope& operator=(const BlockedScope&) = delete;
+
+ private:
+  bool counted_;
+};
+
 // A monotonic deadline from a millisecond timeout (0: none, 0xFFFFFFFF: never).
 class Deadline {
  public:
@@ -101,7 +147,17 @@ class Deadline {
   // counts the caller as blocked meanwhile. Returns false, without waiting,
   // once the deadline has passed. Callers re-check their condition in a loop.
   // `counted` false leaves the blocked-call count alone (for the waits on it).
-  bool wait(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, bool counted = true) const;
+  template <typename Lock, typename Condition>
+  bool wait(Lock& lock, Condition& cv, bool counted = true) const {
+    if (expired()) return false;
+    BlockedScope scope(counted);
+    if (infinite_) {
+      cv.wait(lock);
+    } else {
+      cv.wait_until(lock, at_);
+    }
+    return true;
+  }
 
  private:
   bool infinite_;
@@ -156,6 +212,12 @@ int32_t checkGenerated(uint32_t type, uint64_t seed, uint64_t firstIndex, const 
                        uint32_t* mismatch);
 int32_t setLoopback(uint32_t session, uint32_t from, uint32_t to);
 int32_t clearLoopback(uint32_t session, uint32_t from);
+int32_t startDevice(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t rate);
+int32_t stopDevice(uint32_t session, uint32_t fifo);
+int32_t getDeviceCounts(uint32_t session, uint32_t fifo, ViDazoSim_DeviceCounts* counts);
+// Stops the device threads of a session that is closed or closing. Blocks
+// until they have ended; takes each FIFO's mutex in turn.
+void stopDevices(Session& session);
 
 }  // namespace vidazosim
 

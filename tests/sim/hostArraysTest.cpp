@@ -31,6 +31,26 @@ TEST_F(HostArrays, ElementsFollowTheCountWith64BitTypesAligned) {
   EXPECT_EQ(0u, HostRuntimeSim_DataOffset(0));
 }
 
+TEST_F(HostArrays, ResizeInPlaceKeepsOnlyABlockOfTheSameSizeAndTypeUntilReset) {
+  ViDazoHx_ArrayHandle array = HostRuntimeSim_NewArray(ViDazoHx_TypeU32, 4);
+  ASSERT_NE(nullptr, array);
+  HostRuntimeSim_SetResizeInPlace(1);
+  ViDazoHx_ArrayBlock* before = *array;
+  ASSERT_EQ(0, NumericArrayResize(ViDazoHx_TypeU32, 1, &array, 4));
+  EXPECT_EQ(before, *array);
+  ASSERT_EQ(0, NumericArrayResize(ViDazoHx_TypeI32, 1, &array, 4));
+  EXPECT_NE(before, *array) << "another type code moves the block";
+  before = *array;
+  ASSERT_EQ(0, NumericArrayResize(ViDazoHx_TypeI32, 1, &array, 5));
+  EXPECT_NE(before, *array) << "another size moves the block";
+  HostRuntimeSim_Reset();  // frees the array and switches the shortcut off
+  array = HostRuntimeSim_NewArray(ViDazoHx_TypeU32, 4);
+  before = *array;
+  ASSERT_EQ(0, NumericArrayResize(ViDazoHx_TypeU32, 1, &array, 4));
+  EXPECT_NE(before, *array);
+  EXPECT_EQ(0, HostRuntimeSim_FreeArray(array));
+}
+
 TEST_F(HostArrays, ResizeMovesTheBlockAndKeepsCountAndElements) {
   ViDazoHx_ArrayHandle array = HostRuntimeSim_NewArray(ViDazoHx_TypeU64, 2);
   ASSERT_NE(nullptr, array);

@@ -1,6 +1,7 @@
 // lowerFifoTest.cpp: ring buffers, region lending, waits and the target-side
 // helpers (push, pull, generator, loopback) of the simulated lower library.
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "lowerFixture.h"
@@ -302,6 +303,82 @@ TEST_F(LowerFifoTest, ConcurrentProducerAndRegionConsumerKeepEveryElementInOrder
     expected += acquired;
   }
   EXPECT_EQ(producer.get(), 0);
+}
+
+// Device mode: the FIFO's own thread produces or checks the pattern while
+// the host streams through scalar copies and regions.
+TEST_F(LowerFifoTest, DeviceThreadsProduceAndCheckThePatternOnTheirOwn) {
+  constexpr uint64_t kSeed = 5;
+  constexpr uint32_t kTotal = 1000;
+  prepareFifo(kToHostU32, 64);
+  ASSERT_EQ(ViDazoSim_StartDevice(session, kToHostU32, kSeed, 0), 0);
+  std::vector<uint32_t> out(kTotal);
+  for (uint32_t done = 0; done < kTotal; done += 40) {
+    ASSERT_EQ(ViDazoDll_ReadFifoU32(session, kToHostU32, out.data() + done, 40, kLongWaitMs, nullptr), 0);
+  }
+  EXPECT_EQ(ViDazoSim_CheckGenerated(ViDazoSim_TypeU32, kSeed, 0, out.data(), kTotal, nullptr), 0);
+  // The device is the target's only actor while it runs.
+  uint32_t actual = 0;
+  EXPECT_EQ(ViDazoSim_StartGenerator(session, kToHostU32, 0, 1), ViDazoSim_StatusFifoBusy);
+  EXPECT_EQ(ViDazoSim_PushFifo(session, kToHostU32, out.data(), 1, 0, nullptr), ViDazoSim_StatusFifoBusy);
+  EXPECT_EQ(ViDazoDll_ConfigureFifo2(session, kToHostU32, 128, &actual), ViDazoSim_StatusFifoBusy);
+  EXPECT_EQ(ViDazoSim_StartDevice(session, kToHostU32, 0, 0), ViDazoSim_StatusFifoBusy);
+  ASSERT_EQ(ViDazoSim_StopDevice(session, kToHostU32), 0);
+  ASSERT_EQ(ViDazoSim_StopDevice(session, kToHostU32), 0);
+  EXPECT_EQ(ViDazoDll_ConfigureFifo2(session, kToHostU32, 128, &actual), 0);
+
+  // Host to target through write regions; element 100 breaks the pattern.
+  prepareFifo(kFromHostU32, 64);
+  ASSERT_EQ(ViDazoSim_StartDevice(session, kFromHostU32, kSeed, 0), 0);
+  for (uint32_t done = 0; done < kTotal;) {
+    uint32_t* elements = nullptr;
+    uint32_t acquired = 0;
+    const uint32_t wanted = std::min(24u, kTotal - done);
+    ASSERT_EQ(ViDazoDll_AcquireFifoWriteElementsU32(session, kFromHostU32, &elements, wanted, kLongWaitMs, &acquired,
+                                                    nullptr), 0);
+    for (uint32_t i = 0; i < acquired; ++i) elements[i] = static_cast<uint32_t>(kSeed + done + i);
+    if (done <= 100 && 100 < done + acquired) elements[100 - done] = 0;
+    ASSERT_EQ(ViDazoDll_ReleaseFifoElements(session, kFromHostU32, acquired), 0);
+    done += acquired;
+  }
+  // A full-depth write fits only once the device has taken everything before it.
+  std::vector<uint32_t> tail(64);
+  for (uint32_t i = 0; i < 64; ++i) tail[i] = static_cast<uint32_t>(kSeed + kTotal + i);
+  ASSERT_EQ(ViDazoDll_WriteFifoU32(session, kFromHostU32, tail.data(), 64, kLongWaitMs, nullptr), 0);
+  ViDazoSim_DeviceCounts device{};
+  ASSERT_EQ(ViDazoSim_GetDeviceCounts(session, kFromHostU32, &device), 0);
+  EXPECT_GE(device.elements, kTotal);
+  EXPECT_EQ(device.mismatches, 1u);
+  EXPECT_EQ(device.firstMismatch, 100u);
+  EXPECT_EQ(device.running, 1u);
+}
+
+TEST_F(LowerFifoTest, ClosingResettingAndExitingEndRunningDevices) {
+  prepareFifo(kToHostU32, 64);
+  prepareFifo(kFromHostU32, 64);
+  ASSERT_EQ(ViDazoSim_StartDevice(session, kToHostU32, 0, 0), 0);
+  ASSERT_EQ(ViDazoSim_StartDevice(session, kFromHostU32, 0, 1000), 0);
+  ASSERT_EQ(ViDazoDll_Close(session, 0), 0);
+  ViDazoSim_DeviceCounts device{};
+  EXPECT_EQ(ViDazoSim_GetDeviceCounts(session, kToHostU32, &device), ViDazoSim_StatusInvalidSession);
+
+  ASSERT_EQ(ViDazoDll_Open("demo.bit", "SIG", "sim0", 0, &session), 0);
+  prepareFifo(kToHostU32, 64);
+  ASSERT_EQ(ViDazoSim_StartDevice(session, kToHostU32, 0, 0), 0);
+  ASSERT_EQ(ViDazoSim_Reset(), 0);  // the device's ring is freed: its thread must be gone
+
+  // Forks without exec, which also works under qemu-user; no device thread
+  // runs any more at this point.
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        uint32_t forgotten = 0;
+        ViDazoDll_Open("demo.bit", "SIG", "sim0", 0, &forgotten);
+        ViDazoDll_StartFifo(forgotten, kToHostU32);
+        ViDazoSim_StartDevice(forgotten, kToHostU32, 0, 0);
+        std::exit(0);  // no close
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -110,6 +110,15 @@ HOSTRUNTIMESIM_API int32_t HostRuntimeSim_GetArrayInfo(ViDazoHx_ArrayHandle arra
 /** Returns the number of live array handles, for leak checks. Takes the lock. */
 HOSTRUNTIMESIM_API uint32_t HostRuntimeSim_LiveArrayCount(void);
 
+/**
+ * With `enabled` non-zero, NumericArrayResize keeps the block when it already
+ * has room for exactly the elements asked for (same type code), as a real
+ * host may; otherwise it always moves the block, which is what catches a
+ * stale master pointer. Benchmarks and the demo switch it on so that the copy
+ * path is not charged for the stand-in's moves. Off after load and reset.
+ */
+HOSTRUNTIMESIM_API void HostRuntimeSim_SetResizeInPlace(int32_t enabled);
+
 /* ---- cleanup ---------------------------------------------------------- */
 
 /** One cleanup registration, as RTSetCleanupProc received it. */

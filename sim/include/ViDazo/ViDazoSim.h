@@ -114,6 +114,21 @@
  *   FIFO's element width (Bool: (seed + i) & 1). ViDazoSim_GeneratorValue
  *   computes a value and ViDazoSim_CheckGenerated checks a run of elements.
  *
+ * Device mode
+ *   ViDazoSim_StartDevice gives a FIFO a thread of its own that plays the
+ *   device's DMA engine, so the host's thread does none of the target's work:
+ *   on a target-to-host FIFO it fills free places with the generator pattern
+ *   (stream element i has the value of ViDazoSim_GeneratorValue for the
+ *   FIFO's own element type, the seed and i); on a host-to-target FIFO it
+ *   takes the elements the host commits and checks them against the same
+ *   pattern, counting the ones that differ. It works whenever the FIFO is
+ *   started and has room or data, at full speed (rate 0) or at most `rate`
+ *   elements per second. While it runs, the target-side helpers (push, pull,
+ *   generator, loopback) and reconfiguring the depth answer
+ *   ViDazoSim_StatusFifoBusy. ViDazoSim_StopDevice, closing the session,
+ *   ViDazoSim_Reset, unloading the simulator and process exit end the thread
+ *   and wait for it; elements it produced stay buffered.
+ *
  * Loopback
  *   ViDazoSim_SetLoopback routes a host-to-target FIFO into a target-to-host
  *   FIFO of the same session and element type: elements the host commits
@@ -169,7 +184,7 @@ extern "C" {
 #define ViDazoSim_StatusInvalidRegister (-63009)   /* register access misaligned or outside the space */
 #define ViDazoSim_StatusInvalidIrqContext (-63010) /* unreserving a context that is not reserved */
 #define ViDazoSim_StatusSessionValueInUse (-63011) /* the requested next session value is taken */
-#define ViDazoSim_StatusFifoBusy (-63012)          /* configure or scalar copy while elements are acquired */
+#define ViDazoSim_StatusFifoBusy (-63012)          /* configure or scalar copy while elements are acquired; device mode in the way */
 #define ViDazoSim_StatusOutOfMemory (-63013)       /* an allocation failed */
 #define ViDazoSim_StatusUnknownFunction (-63014)   /* not the name of a ViDazoDll_ function */
 #define ViDazoSim_StatusNoSuchRecord (-63015)      /* journal has no such record */
@@ -277,6 +292,13 @@ typedef struct ViDazoSim_FifoCounts {
   uint32_t started;   /* 1 when started */
 } ViDazoSim_FifoCounts;
 
+typedef struct ViDazoSim_DeviceCounts {
+  uint64_t elements;      /* elements the device moved since its start */
+  uint64_t mismatches;    /* host-to-target: elements that broke the pattern */
+  uint64_t firstMismatch; /* stream index of the first of them */
+  uint32_t running;       /* 1 while the device thread runs */
+} ViDazoSim_DeviceCounts;
+
 typedef struct ViDazoSim_JournalRecord {
   char function[48];       /* e.g. "ViDazoDll_ReadU32" */
   uint32_t argumentCount;  /* number of valid entries in arguments */
@@ -355,6 +377,17 @@ VIDAZOSIM_API int32_t ViDazoSim_CheckGenerated(uint32_t elementType, uint64_t se
 VIDAZOSIM_API int32_t ViDazoSim_SetLoopback(uint32_t session, uint32_t from, uint32_t to);
 /* Ends the loopback that starts at host-to-target FIFO `from`. */
 VIDAZOSIM_API int32_t ViDazoSim_ClearLoopback(uint32_t session, uint32_t from);
+/* Starts device mode on a FIFO (see "Device mode"): pattern from `seed`,
+ * element type from the FIFO's configuration, `rate` elements per second
+ * (0: full speed). ViDazoSim_StatusFifoBusy when a device, the generator or a
+ * loopback already works the FIFO; ViDazoSim_StatusOutOfMemory when no thread
+ * can be started. */
+VIDAZOSIM_API int32_t ViDazoSim_StartDevice(uint32_t session, uint32_t fifo, uint64_t seed, uint64_t rate);
+/* Stops the FIFO's device thread and waits until it has ended; 0 also when
+ * none runs. */
+VIDAZOSIM_API int32_t ViDazoSim_StopDevice(uint32_t session, uint32_t fifo);
+/* Writes what the FIFO's device has done since it was last started. */
+VIDAZOSIM_API int32_t ViDazoSim_GetDeviceCounts(uint32_t session, uint32_t fifo, ViDazoSim_DeviceCounts* counts);
 
 /* ---- journal -------------------------------------------------------------- */
 /* Switches recording on (non-zero) or off; the records are kept. */

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the release preset, runs every benchmark and writes the performance
+# report: docs/performance.md and docs/streaming.png, and the summary table
+# in README.md.
+#
+#   scripts/bench-report.sh           full run (a few minutes), writes docs/ and README.md
+#   scripts/bench-report.sh --quick   checks that every benchmark runs (about a
+#                                     minute); writes to build/release/bench-report only
+#   scripts/bench-report.sh --again   rewrites the full report from the last
+#                                     full run's results, without running anything
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+quick=0
+again=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  --again) again=1 ;;
+  "") ;;
+  *) echo "usage: $0 [--quick | --again]" >&2; exit 2 ;;
+esac
+
+programs=(bench_locks bench_forwarding bench_regions bench_streaming)
+work=build/release/bench-report
+json="${work}/json-full"  # kept for --again
+((quick)) && json="${work}/json-quick"
+
+# gnuplot draws the plot; install it when missing, as install-deps.sh would.
+if ! command -v gnuplot >/dev/null; then
+  sudo=()
+  [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends gnuplot-nox </dev/null
+fi
+
+if ((!again)); then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target "${programs[@]}"
+fi
+
+if ((quick)); then
+  # Just long enough for every benchmark to run its set-up and a few iterations.
+  options=(--benchmark_min_time=0.002)
+  out="${work}"
+else
+  # Medians of three repetitions; the streaming sizes need the longer minimum.
+  options=(--benchmark_min_time=0.2 --benchmark_repetitions=3 --benchmark_report_aggregates_only=true)
+  out=docs
+fi
+
+if ((!again)); then
+  rm -rf "${json}"
+  mkdir -p "${json}" "${out}"
+  export LD_LIBRARY_PATH="${PWD}/build/release/lib${LD_LIBRARY_PATH:+:${LD_LIBRARY_PATH}}"
+  for program in "${programs[@]}"; do
+    echo "bench-report: running ${program}"
+    "build/release/bin/${program}" "${options[@]}" --benchmark_format=console \
+      --benchmark_out="${json}/${program}.json" --benchmark_out_format=json
+  done
+fi
+
+summary=$(python3 scripts/bench-report.py "${json}" "${out}")
+(cd "${out}" && gnuplot streaming.gp && rm -f streaming.gp streaming.dat)
+
+if ((!quick)); then
+  # README.md shows the goals table between its two markers.
+  python3 - "${summary}" <<'PY'
+import pathlib, sys
+readme = pathlib.Path("README.md")
+text = readme.read_text()
+start, end = "<!-- bench-summary:start -->", "<!-- bench-summary:end -->"
+head, rest = text.split(start, 1)
+_, tail = rest.split(end, 1)
+readme.write_text(f"{head}{start}\n{sys.argv[1]}\n{end}{tail}")
+PY
+fi
+echo "bench-report: wrote ${out}/performance.md and ${out}/streaming.png"
