@@ -37,7 +37,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kWorkers = 4;
 constexpr uint32_t kReadFifo = 6, kWriteFifo = 15, kU32 = 7;
-constexpr uint32_t kSimU32 = 6;  // the stand-in's element type number of U32
 constexpr auto kEpoch = std::chrono::milliseconds(40);
 constexpr uint32_t kJournalDrainAt = 20000;  // of the 65536 records the journal keeps
 
@@ -102,7 +101,7 @@ void dispose(int worker, std::vector<Held>& held, std::size_t index) {
   Held region = held[index];
   held.erase(held.begin() + static_cast<std::ptrdiff_t>(index));
   if (region.elements != nullptr &&
-      ViDazoSim_CheckGenerated(kSimU32, region.session, region.first, region.elements, region.count, nullptr) != 0) {
+      ViDazoSim_CheckGenerated(ViDazoSim_TypeU32, region.session, region.first, region.elements, region.count, nullptr) != 0) {
     std::lock_guard<std::mutex> hold(shared.lock);
     ++shared.wrongData;
   }
