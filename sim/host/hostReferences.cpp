@@ -16,28 +16,42 @@
 namespace hostsim {
 namespace {
 
-// Returns an unused, non-zero reference value. Caller holds referencesLock.
-uint32_t nextFreeReference(HostState& state) {
-  while (state.nextReference == 0 || state.references.count(state.nextReference) != 0) ++state.nextReference;
-  return state.nextReference++;
+// Returns the shard that holds `reference`.
+ReferenceShard& shardOf(HostState& state, uint32_t reference) { return state.references[reference % kShards]; }
+
+// Returns an unused, non-zero reference value of shard `index`. Caller holds its lock.
+uint32_t nextFreeReference(ReferenceShard& shard, unsigned index) {
+  for (;;) {
+    const uint32_t value = shard.next++ * kShards + index;
+    if (value != 0 && shard.references.count(value) == 0) return value;
+  }
 }
 
-// Takes a live reference off the list; returns its record or null. Takes referencesLock.
+// Takes a live reference off its shard; returns its record or null. Takes the shard's lock.
 ViDazoHx_DataRecord* takeReference(uint32_t reference) {
-  HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.referencesLock);
-  auto found = state.references.find(reference);
-  if (found == state.references.end()) return nullptr;
+  ReferenceShard& shard = shardOf(hostState(), reference);
+  std::lock_guard<std::mutex> hold(shard.lock);
+  auto found = shard.references.find(reference);
+  if (found == shard.references.end()) return nullptr;
   ViDazoHx_DataRecord* record = found->second;
-  state.references.erase(found);
+  shard.references.erase(found);
   return record;
+}
+
+// Returns the record of a live reference or null. Caller holds the shard's lock.
+ViDazoHx_DataRecord* findReference(ReferenceShard& shard, uint32_t reference) {
+  auto found = shard.references.find(reference);
+  return found != shard.references.end() ? found->second : nullptr;
 }
 
 }  // namespace
 
 void freeAllReferences(HostState& state) {
-  for (auto& entry : state.references) std::free(entry.second);
-  state.references.clear();
+  for (ReferenceShard& shard : state.references) {
+    for (auto& entry : shard.references) std::free(entry.second);
+    shard.references.clear();
+    shard.next = 1;
+  }
 }
 
 }  // namespace hostsim
@@ -52,11 +66,12 @@ HOSTRUNTIMESIM_API int32_t EDVR_CreateReference(uint32_t* reference, ViDazoHx_Da
   if (reference == nullptr || record == nullptr) return HostRuntimeSim_ResultArgumentError;
   auto* fresh = static_cast<ViDazoHx_DataRecord*>(std::calloc(1, sizeof(ViDazoHx_DataRecord)));
   if (fresh == nullptr) return HostRuntimeSim_ResultMemoryFull;
-  HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.referencesLock);
-  uint32_t value = hostsim::nextFreeReference(state);
+  const unsigned index = hostsim::threadShard();
+  hostsim::ReferenceShard& shard = hostState().references[index];
+  std::lock_guard<std::mutex> hold(shard.lock);
+  uint32_t value = hostsim::nextFreeReference(shard, index);
   try {
-    state.references.emplace(value, fresh);
+    shard.references.emplace(value, fresh);
   } catch (...) {
     std::free(fresh);
     return HostRuntimeSim_ResultMemoryFull;
@@ -66,31 +81,44 @@ HOSTRUNTIMESIM_API int32_t EDVR_CreateReference(uint32_t* reference, ViDazoHx_Da
   return 0;
 }
 
+// Lists in ascending order, as one table would: merges the shards, each
+// ordered already, under all their locks (taken in shard order). Allocates nothing.
 uint32_t HostRuntimeSim_ListReferences(uint32_t* list, uint32_t capacity) {
-  HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.referencesLock);
+  using Entries = std::map<uint32_t, ViDazoHx_DataRecord*>;
+  hostsim::ReferenceShard* shards = hostState().references;
+  std::unique_lock<std::mutex> holds[hostsim::kShards];
+  Entries::const_iterator next[hostsim::kShards];
+  for (unsigned i = 0; i < hostsim::kShards; ++i) {
+    holds[i] = std::unique_lock<std::mutex>(shards[i].lock);
+    next[i] = shards[i].references.begin();
+  }
   uint32_t total = 0;
-  for (const auto& entry : state.references) {
-    if (list != nullptr && total < capacity) list[total] = entry.first;
+  for (;;) {
+    unsigned lowest = hostsim::kShards;
+    for (unsigned i = 0; i < hostsim::kShards; ++i) {
+      if (next[i] == shards[i].references.end()) continue;
+      if (lowest == hostsim::kShards || next[i]->first < next[lowest]->first) lowest = i;
+    }
+    if (lowest == hostsim::kShards) return total;
+    if (list != nullptr && total < capacity) list[total] = next[lowest]->first;
+    ++next[lowest];
     ++total;
   }
-  return total;
 }
 
 ViDazoHx_DataRecord* HostRuntimeSim_ReferenceRecord(uint32_t reference) {
-  HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.referencesLock);
-  auto found = state.references.find(reference);
-  return found != state.references.end() ? found->second : nullptr;
+  hostsim::ReferenceShard& shard = hostsim::shardOf(hostState(), reference);
+  std::lock_guard<std::mutex> hold(shard.lock);
+  return hostsim::findReference(shard, reference);
 }
 
 int32_t HostRuntimeSim_ReadReference(uint32_t reference, ViDazoHx_DataRecord* copy) {
   if (copy == nullptr) return HostRuntimeSim_ErrorNullArgument;
-  HostState& state = hostState();
-  std::lock_guard<std::mutex> hold(state.referencesLock);
-  auto found = state.references.find(reference);
-  if (found == state.references.end()) return HostRuntimeSim_ErrorUnknownReference;
-  *copy = *found->second;
+  hostsim::ReferenceShard& shard = hostsim::shardOf(hostState(), reference);
+  std::lock_guard<std::mutex> hold(shard.lock);
+  const ViDazoHx_DataRecord* record = hostsim::findReference(shard, reference);
+  if (record == nullptr) return HostRuntimeSim_ErrorUnknownReference;
+  *copy = *record;
   return 0;
 }
 

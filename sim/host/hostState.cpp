@@ -39,9 +39,18 @@ HostState& hostState() {
   return *state;
 }
 
+unsigned threadShard() noexcept {
+  // Handed out in turn, so that threads started together land on different
+  // shards. A plain value (kShards: none yet), so an access needs no guard.
+  static std::atomic<unsigned> nextShard{0};
+  static HOSTSIM_THREAD_LOCAL unsigned shard = kShards;
+  if (shard == kShards) shard = nextShard.fetch_add(1, std::memory_order_relaxed) % kShards;
+  return shard;
+}
+
 bool enterCall(Function function, int32_t* result) noexcept {
   HostState& state = hostState();
-  state.callCounts[function].fetch_add(1, std::memory_order_relaxed);
+  state.callCounts[threadShard()].counts[function].fetch_add(1, std::memory_order_relaxed);
   if (!state.armed[function].load(std::memory_order_acquire)) return false;
   Hook hook;
   {
@@ -66,17 +75,19 @@ using hostsim::hostState;
 
 void HostRuntimeSim_Reset(void) {
   HostState& state = hostState();
-  std::scoped_lock hold(state.controlLock, state.cleanupLock, state.referencesLock, state.arraysLock);
+  std::scoped_lock hold(state.controlLock, state.cleanupLock);
+  std::unique_lock<std::mutex> shards[hostsim::kShards];
+  for (unsigned i = 0; i < hostsim::kShards; ++i) shards[i] = std::unique_lock<std::mutex>(state.references[i].lock);
+  std::lock_guard<std::mutex> holdArrays(state.arraysLock);
   hostsim::freeAllArrays(state);
   hostsim::freeAllReferences(state);
-  state.registrations.clear();
-  state.nextReference = 1;
+  hostsim::clearAllRegistrations(state);
   state.resizeInPlace = false;
   for (unsigned i = 0; i < hostsim::kFunctionCount; ++i) {
     state.injections[i] = hostsim::Injection{};
     state.hooks[i] = hostsim::Hook{};
     state.armed[i].store(false, std::memory_order_release);
-    state.callCounts[i].store(0, std::memory_order_relaxed);
+    for (hostsim::CallCountShard& shard : state.callCounts) shard.counts[i].store(0, std::memory_order_relaxed);
   }
 }
 
@@ -105,5 +116,9 @@ int32_t HostRuntimeSim_SetCallHook(const char* function, HostRuntimeSim_CallHook
 uint32_t HostRuntimeSim_CallCount(const char* function) {
   unsigned which = hostsim::functionIndex(function);
   if (which == hostsim::kFunctionCount) return 0;
-  return hostState().callCounts[which].load(std::memory_order_relaxed);
+  uint32_t total = 0;
+  for (const hostsim::CallCountShard& shard : hostState().callCounts) {
+    total += shard.counts[which].load(std::memory_order_relaxed);
+  }
+  return total;
 }
