@@ -35,7 +35,24 @@ struct Registry {
   std::map<uint32_t, SessionPtr> sessions;
   uint32_t counter = 1;
   uint32_t requested = 0;  // 0: none
+  // Changed (under the lock held exclusively) whenever `sessions` changes,
+  // so that a thread's cached look-ups know when they may be stale. On a
+  // line of its own: every call reads it, only an open or close writes it.
+  alignas(64) std::atomic<uint64_t> generation{1};
 };
+
+// A thread's recent look-ups. Even a shared lock writes the lock's own
+// counter, so two threads looking up sessions at once would pass that cache
+// line back and forth on every call; a hit here reads only `generation`.
+// An entry keeps its session alive until it is replaced or the thread ends.
+struct CachedSession {
+  uint32_t key = 0;
+  uint64_t generation = 0;  // 0: empty
+  SessionPtr session;
+};
+constexpr unsigned kCachedSessions = 4;
+thread_local CachedSession cachedSessions[kCachedSessions];
+thread_local unsigned nextCachedSession = 0;
 
 struct BlockedCalls {
   std::mutex lock;
@@ -102,6 +119,7 @@ int32_t enterSession(const SessionPtr& session, uint32_t* out) {
   if (status != 0) return status;
   session->value = value;
   r.sessions.emplace(keyOf(value), session);
+  r.generation.fetch_add(1, std::memory_order_release);
   *out = value;
   return 0;
 }
@@ -205,11 +223,25 @@ BlockedScope::~BlockedScope() {
   if (counted_) adjustBlockedCalls(-1);
 }
 
+// The generation is read before the map: a change that slips in between
+// leaves the entry one generation behind, so the next look-up just misses.
 SessionPtr findSession(uint32_t value) {
   Registry& r = registry();
-  std::shared_lock<std::shared_mutex> guard(r.lock);
-  auto it = r.sessions.find(keyOf(value));
-  return it == r.sessions.end() ? nullptr : it->second;
+  const uint32_t key = keyOf(value);
+  const uint64_t generation = r.generation.load(std::memory_order_acquire);
+  for (const CachedSession& entry : cachedSessions) {
+    if (entry.generation == generation && entry.key == key) return entry.session;
+  }
+  SessionPtr found;
+  {
+    std::shared_lock<std::shared_mutex> guard(r.lock);
+    auto it = r.sessions.find(key);
+    if (it == r.sessions.end()) return nullptr;
+    found = it->second;
+  }
+  CachedSession& slot = cachedSessions[nextCachedSession++ % kCachedSessions];
+  slot = CachedSession{key, generation, found};
+  return found;
 }
 
 int32_t lockSession(uint32_t value, SessionPtr* session, std::unique_lock<std::mutex>* lock) {
@@ -263,6 +295,7 @@ int32_t closeSession(uint32_t session) {
     if (it == r.sessions.end()) return ViDazoSim_StatusInvalidSession;
     closing = std::move(it->second);
     r.sessions.erase(it);
+    r.generation.fetch_add(1, std::memory_order_release);
   }
   shutDown(*closing);
   return 0;
@@ -379,6 +412,7 @@ int32_t resetSimulator() {
     Registry& r = registry();
     std::lock_guard<std::shared_mutex> guard(r.lock);
     closing.swap(r.sessions);
+    r.generation.fetch_add(1, std::memory_order_release);
     r.counter = 1;
     r.requested = 0;
   }

@@ -39,7 +39,9 @@ uint32_t elementSize(uint32_t type);
 // What a FIFO's device thread is doing (device mode).
 enum class DeviceState { kIdle, kRunning, kStopping };
 
-struct Fifo {
+// On cache lines of its own: threads working on different FIFOs of one
+// session must not pass a shared line back and forth.
+struct alignas(64) Fifo {
   ~Fifo();  // stops a device thread still running
 
   std::mutex lock;  // guards everything below; see lockFifo() in Fifo.cpp
@@ -117,8 +119,10 @@ struct Session {
 
 using SessionPtr = std::shared_ptr<Session>;
 
-// Finds an open session; bit 0x4000 of the value is ignored. Locks the
-// registry briefly; returns null for an unknown session.
+// Finds an open session; bit 0x4000 of the value is ignored. Answers from
+// the calling thread's recent look-ups while no session was opened or closed
+// since, else locks the registry briefly (shared); returns null for an
+// unknown session.
 SessionPtr findSession(uint32_t value);
 
 // Finds and locks an open session. Blocks on the session's mutex; returns 0,
