@@ -69,7 +69,7 @@ class FifoLock {
 
 // A session together with one of its FIFOs, locked.
 struct FifoAccess {
-  SessionPtr session;
+  SessionRef session;
   FifoLock lock;
   Fifo* fifo = nullptr;
 };
@@ -83,8 +83,7 @@ int32_t loopPartner(const Fifo& fifo) { return fifo.toHost ? fifo.loopSource : f
 // ViDazoSim_StatusInvalidSession or ViDazoSim_StatusInvalidFifo.
 int32_t lockFifo(uint32_t session, uint32_t number, FifoAccess* access) {
   if (number >= ViDazoSim_FifoCount) return ViDazoSim_StatusInvalidFifo;
-  access->session = findSession(session);
-  if (!access->session) return ViDazoSim_StatusInvalidSession;
+  if (!access->session.find(session)) return ViDazoSim_StatusInvalidSession;
   Session& s = *access->session;
   Fifo& fifo = s.fifos[number];
   for (;;) {

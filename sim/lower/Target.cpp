@@ -44,15 +44,34 @@ struct Registry {
 // A thread's recent look-ups. Even a shared lock writes the lock's own
 // counter, so two threads looking up sessions at once would pass that cache
 // line back and forth on every call; a hit here reads only `generation`.
-// An entry keeps its session alive until it is replaced or the thread ends.
+// An entry keeps its session alive until it is replaced or the thread ends;
+// while a SessionRef borrows it (pins > 0) it is not replaced.
 struct CachedSession {
   uint32_t key = 0;
   uint64_t generation = 0;  // 0: empty
   SessionPtr session;
+  uint32_t pins = 0;
 };
 constexpr unsigned kCachedSessions = 4;
 thread_local CachedSession cachedSessions[kCachedSessions];
 thread_local unsigned nextCachedSession = 0;
+
+// Returns the calling thread's current entry for `key`, or null.
+CachedSession* cachedLookUp(uint32_t key, uint64_t generation) {
+  for (CachedSession& entry : cachedSessions) {
+    if (entry.generation == generation && entry.key == key) return &entry;
+  }
+  return nullptr;
+}
+
+// Returns the next entry that may be replaced, or null when all are borrowed.
+CachedSession* replaceableEntry() {
+  for (unsigned tried = 0; tried < kCachedSessions; ++tried) {
+    CachedSession& entry = cachedSessions[nextCachedSession++ % kCachedSessions];
+    if (entry.pins == 0) return &entry;
+  }
+  return nullptr;
+}
 
 struct BlockedCalls {
   std::mutex lock;
@@ -229,9 +248,7 @@ SessionPtr findSession(uint32_t value) {
   Registry& r = registry();
   const uint32_t key = keyOf(value);
   const uint64_t generation = r.generation.load(std::memory_order_acquire);
-  for (const CachedSession& entry : cachedSessions) {
-    if (entry.generation == generation && entry.key == key) return entry.session;
-  }
+  if (const CachedSession* entry = cachedLookUp(key, generation)) return entry->session;
   SessionPtr found;
   {
     std::shared_lock<std::shared_mutex> guard(r.lock);
@@ -239,9 +256,32 @@ SessionPtr findSession(uint32_t value) {
     if (it == r.sessions.end()) return nullptr;
     found = it->second;
   }
-  CachedSession& slot = cachedSessions[nextCachedSession++ % kCachedSessions];
-  slot = CachedSession{key, generation, found};
+  if (CachedSession* slot = replaceableEntry()) *slot = CachedSession{key, generation, found, 0};
   return found;
+}
+
+// A hit borrows the cached pointer (no count of the session's own to
+// change, which threads working in one session would otherwise pass back
+// and forth); a miss looks up and owns a reference.
+bool SessionRef::find(uint32_t value) {
+  release();
+  const uint64_t generation = registry().generation.load(std::memory_order_acquire);
+  if (CachedSession* entry = cachedLookUp(keyOf(value), generation)) {
+    ++entry->pins;
+    pinned_ = &entry->pins;
+    session_ = entry->session.get();
+    return true;
+  }
+  owned_ = findSession(value);
+  session_ = owned_.get();
+  return session_ != nullptr;
+}
+
+void SessionRef::release() {
+  if (pinned_ != nullptr) --*pinned_;
+  pinned_ = nullptr;
+  owned_.reset();
+  session_ = nullptr;
 }
 
 int32_t lockSession(uint32_t value, SessionPtr* session, std::unique_lock<std::mutex>* lock) {

@@ -125,6 +125,30 @@ using SessionPtr = std::shared_ptr<Session>;
 // unknown session.
 SessionPtr findSession(uint32_t value);
 
+// An open session held for the length of one call on the calling thread:
+// borrows that thread's cached look-up (which stays put while borrowed) or
+// owns a reference of its own. Either keeps the session alive.
+class SessionRef {
+ public:
+  SessionRef() = default;
+  ~SessionRef() { release(); }
+  SessionRef(const SessionRef&) = delete;
+  SessionRef& operator=(const SessionRef&) = delete;
+
+  // Finds an open session as findSession() does; returns false when unknown.
+  bool find(uint32_t value);
+  explicit operator bool() const { return session_ != nullptr; }
+  Session& operator*() const { return *session_; }
+  Session* operator->() const { return session_; }
+  Session* get() const { return session_; }
+
+ private:
+  void release();
+  Session* session_ = nullptr;
+  uint32_t* pinned_ = nullptr;  // the borrowed cache entry's pin count
+  SessionPtr owned_;
+};
+
 // Finds and locks an open session. Blocks on the session's mutex; returns 0,
 // or ViDazoSim_StatusInvalidSession for an unknown or closed session.
 int32_t lockSession(uint32_t value, SessionPtr* session, std::unique_lock<std::mutex>* lock);
