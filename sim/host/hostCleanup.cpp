@@ -81,7 +81,7 @@ int32_t addRegistration(HostState& state, std::vector<Registration>& list, ViDaz
                         uintptr_t argument, int32_t mode) {
   try {
     list.push_back(Registration{procedure, argument, mode, std::this_thread::get_id(),
-                                registrationSequence(state)});
+                                state.nextSequence.fetch_add(1, std::memory_order_relaxed)});
     return 0;
   } catch (...) {
     return HostRuntimeSim_ResultMemoryFull;
@@ -277,7 +277,7 @@ uint32_t HostRuntimeSim_ListCleanup(HostRuntimeSim_Registration* list, uint32_t 
 
 uint32_t HostRuntimeSim_RunCleanup(void) {
   HostState& state = hostState();
-  const uint64_t before = hostsim::sequenceBoundNow(state);
+  const uint64_t before = state.nextSequence.load(std::memory_order_relaxed);
   uint32_t called = 0;
   for (hostsim::Taken next{}; hostsim::takeNext(state, before, &next); ++called) {
     next.registration.procedure(next.registration.argument);

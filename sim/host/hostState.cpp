@@ -39,44 +39,13 @@ HostState& hostState() {
   return *state;
 }
 
-namespace {
-
-constexpr unsigned kThreadBits = 12;  // thread number bits in a sequence
-
-// Returns the calling thread's number, counted from 1 in the order threads
-// first call in. A plain value (0: none yet), so an access needs no guard.
-uint32_t threadNumber() noexcept {
-  static std::atomic<uint32_t> nextNumber{1};
-  static HOSTSIM_THREAD_LOCAL uint32_t number = 0;
-  if (number == 0) number = nextNumber.fetch_add(1, std::memory_order_relaxed);
-  return number;
-}
-
-uint64_t clockNanoseconds(const HostState& state) noexcept {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                   std::chrono::steady_clock::now() - state.sequenceEpoch)
-                                   .count());
-}
-
-}  // namespace
-
-// Threads numbered in turn land on different shards when started together.
-unsigned threadShard() noexcept { return threadNumber() % kShards; }
-
-uint64_t registrationSequence(const HostState& state) noexcept {
-  static HOSTSIM_THREAD_LOCAL uint64_t last = 0;
-  uint64_t sequence = (clockNanoseconds(state) + 1) << kThreadBits | (threadNumber() & ((1u << kThreadBits) - 1));
-  if (sequence <= last) sequence = last + (1u << kThreadBits);  // two in one tick keep their order
-  return last = sequence;
-}
-
-uint64_t sequenceBoundNow(const HostState& state) noexcept {
-  const uint64_t now = clockNanoseconds(state);
-  // Until the clock has moved on, a registration made after this call could
-  // still read `now` and fall below the bound.
-  while (clockNanoseconds(state) == now) {
-  }
-  return (now + 2) << kThreadBits;
+unsigned threadShard() noexcept {
+  // Handed out in turn, so that threads started together land on different
+  // shards. A plain value (kShards: none yet), so an access needs no guard.
+  static std::atomic<unsigned> nextShard{0};
+  static HOSTSIM_THREAD_LOCAL unsigned shard = kShards;
+  if (shard == kShards) shard = nextShard.fetch_add(1, std::memory_order_relaxed) % kShards;
+  return shard;
 }
 
 bool enterCall(Function function, int32_t* result) noexcept {

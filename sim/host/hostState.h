@@ -9,7 +9,6 @@
 #define HOSTRUNTIME_HOSTSTATE_H
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -118,8 +117,7 @@ struct HostState {
   std::vector<Registration> registrations;  // mode 2, oldest first
   std::vector<InFlight> inFlight;
   std::vector<ThreadCleanup*> threadCleanups;  // never freed
-  // Registration sequences count from here (see registrationSequence).
-  const std::chrono::steady_clock::time_point sequenceEpoch = std::chrono::steady_clock::now();
+  alignas(64) std::atomic<uint64_t> nextSequence{1};
 
   ReferenceShard references[kShards];
 
@@ -136,19 +134,6 @@ HostState& hostState();
 // must answer that and do nothing else. Takes controlLock twice, briefly,
 // and only for a function a hook or an injection was ever set for.
 bool enterCall(Function function, int32_t* result) noexcept;
-
-// Returns a sequence for a registration made now by the calling thread:
-// nanoseconds of the monotonic clock, with the thread's number in the low
-// bits, and above every sequence this thread had before. A shared counter
-// would be exact as well, but two threads registering around every wait
-// would pass its cache line back and forth; the clock is only read. Any
-// registration made after another (in the order threads see each other's
-// work) reads a later clock, so the order is the registration order.
-uint64_t registrationSequence(const HostState& state) noexcept;
-
-// Returns a bound that every registration made before this call is below
-// and every one made after it is not. Waits for the clock to tick once.
-uint64_t sequenceBoundNow(const HostState& state) noexcept;
 
 // Frees every array (handle slot and block). Caller holds arraysLock.
 void freeAllArrays(HostState& state);
