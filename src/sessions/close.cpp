@@ -17,6 +17,7 @@
 #include "adapter/forwarding.h"
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
+#include "protons/seam/seam.h"
 #include "sessions/registry.h"
 
 namespace {
@@ -163,10 +164,13 @@ int32_t closePendingParent(tCloseTarget parent, uint32_t attribute);
 // not; its result does not matter) and closes the session in the lower
 // library, then a parent that only waited for this session.
 int32_t finishClose(uint32_t session, uint32_t attribute, tCloseTarget pendingParent) {
+  reachSeam(tSeam::closeBeforeLowerClose);
   hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
   int32_t status = StatusSuccess;
   mergeStatus(&status, lower::Close(session, attribute));
-  if (pendingParent.session != 0 && status >= 0) mergeStatus(&status, closePendingParent(pendingParent, attribute));
+  if (pendingParent.session == 0 || status < 0) return status;
+  reachSeam(tSeam::closeBeforePendingParent);
+  mergeStatus(&status, closePendingParent(pendingParent, attribute));
   return status;
 }
 

@@ -11,6 +11,7 @@
 #include "adapter/forwarding.h"
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
+#include "protons/seam/seam.h"
 #include "sessions/close.h"
 #include "sessions/registry.h"
 
@@ -40,6 +41,7 @@ void reserveIrqContexts(uint32_t session, int32_t* status) {
 // undoOpen(): closes the new session on the library's account and hands the
 // failure back; the close's own answer does not change it.
 int32_t undoOpen(uint32_t session, int32_t status) {
+  reachSeam(tSeam::openBeforeUndo);
   ViDazoHx_Close(session, kLibraryCloseAttribute);
   return status;
 }

@@ -10,10 +10,21 @@
 
 #include <atomic>
 
+// Every point where a path has let go of registryLock or a regionMutex and
+// calls out next (to the lower library, the host or ViDazoHx_Close()) has a
+// seam: those are the windows in which another host thread may act on the
+// same session value. kSeamCount follows the last of them.
 enum class tSeam {
-  acquireAfterEnsure,    // an acquisition has ensured its FIFO record and looks it up again
-  releaseBeforeOwnClose  // a release decided to finish a put-off close and calls it next
+  acquireAfterEnsure,       // an acquisition has ensured its FIFO record and looks it up again
+  releaseBeforeOwnClose,    // a release decided to finish a put-off close and calls it next
+  closeBeforeLowerClose,    // a close removed the record; withdraws and closes in the lower library next
+  closeBeforePendingParent, // a close closed its session; settles the parent that waited for it next
+  openBeforeUndo,           // an open failed after the lower open; closes the new session next
+  startFifoBeforeLower,     // FIFO start ensured the record; starts the FIFO in the lower library next
+  guardBeforeForward,       // download or reset found no region out; forwards next
+  acquireBeforeLower        // an acquisition holds its FIFO's turn lock; asks the lower library next
 };
+constexpr int kSeamCount = static_cast<int>(tSeam::acquireBeforeLower) + 1;
 
 using tSeamHook = void (*)(tSeam seam);
 
