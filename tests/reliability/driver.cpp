@@ -41,11 +41,12 @@ const char* const kOpNames[] = {
     "UnreserveIrqContext", "WaitOnIrqs", "AcknowledgeIrqs", "ConfigureFifo", "ConfigureFifo2", "StartFifo",
     "StopFifo", "ReadFifoScalar", "WriteFifoScalar", "AcquireFifoReadRegionScalar",
     "AcquireFifoWriteRegionScalar", "GetPeerToPeerFifoEndpoint", "GetResources", "GetResourceName",
-    "GetResourceIndex", "ReleaseResourceIndex", "AddResources", "dispose", "host cleanup"};
+    "GetResourceIndex", "ReleaseResourceIndex", "AddResources", "dispose", "host cleanup",
+    "lower library's own close"};
 
 // Relative weights: the session, FIFO and region steps come most often.
 const uint8_t kWeights[] = {8, 6, 5, 1, 1, 2, 2, 1, 1, 1, 1, 1, 1, 2, 1, 2, 1, 1, 1, 1, 1, 6,
-                            1, 2, 1, 10, 4, 1, 1, 1, 1, 1, 1, 10, 1};
+                            1, 2, 1, 10, 4, 1, 1, 1, 1, 1, 1, 10, 1, 2};
 static_assert(sizeof kWeights == static_cast<std::size_t>(Op::Count), "one weight per step kind");
 
 // The lower function each forwarding export ends in, and whether it gets the
@@ -364,6 +365,7 @@ int32_t Driver::call(const Step& step, Observed* seen, uint32_t* arrayCount) {
       case Op::AddResources: status = ViDazoHx_AddResources(null ? nullptr : names, null ? 1 : 2); break;
       case Op::Dispose: status = HostRuntimeSim_DisposeReference(s); break;
       case Op::HostCleanup: HostRuntimeSim_RunCleanup(); break;
+      case Op::LowerClose: status = ViDazoDll_Close(s, 0); break;
       case Op::Count: break;
     }
   }
@@ -395,6 +397,7 @@ int32_t Driver::predict(Model& model, Oracle& o, const Step& step, const Observe
                            step.function == "EDVR_CreateReference" ? hostAnswer : 0, seen);
     case Op::Dispose: return model.dispose(o, s);
     case Op::HostCleanup: model.hostCleanup(o); return 0;
+    case Op::LowerClose: return model.lowerClosesOnItsOwn(o, s);
     // IRQ contexts are only counted here; the next open reserves them.
     case Op::ReserveIrq: ++model.irqContexts; return 0;
     case Op::UnreserveIrq: --model.irqContexts; return 0;
@@ -575,7 +578,7 @@ std::string Driver::sequence(Choices& choices, uint32_t steps, bool verbose) {
     const Step step = randomStep(choices);
     difference = run(step);
     if (verbose) {
-      std::printf("  %3u %s -> %d %s;", index, describe(step).c_str(), lastStatus_, difference.empty() ? "ok" : "DIFFERS");
+      std::printf("  %3u %s -> %d (value %u) %s;", index, describe(step).c_str(), lastStatus_, last_.session, difference.empty() ? "ok" : "DIFFERS");
       for (const auto& entry : model_.sessions) {
         std::printf(" %u%s<%u", entry.first, entry.second.closePending ? "*" : "", entry.second.parent);
         for (const auto& fifo : entry.second.fifos) std::printf("/%u", fifo.first);

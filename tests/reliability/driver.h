@@ -39,7 +39,7 @@ enum class Op : uint8_t {
   ReadArray32, WriteArray32, ReserveIrq, UnreserveIrq, WaitOnIrqs, AcknowledgeIrqs, ConfigureFifo,
   ConfigureFifo2, StartFifo, StopFifo, ReadFifoScalar, WriteFifoScalar, AcquireRead, AcquireWrite,
   PeerToPeer, GetResources, GetResourceName, GetResourceIndex, ReleaseResourceIndex, AddResources,
-  Dispose, HostCleanup, Count
+  Dispose, HostCleanup, LowerClose, Count
 };
 
 enum class Inject : uint8_t { none, lower, host, broker, allocation };

@@ -78,6 +78,13 @@ uint32_t Model::lentCount(uint32_t session, uint32_t fifo) const {
   return total;
 }
 
+bool Model::hasRegionsOut(const SessionRecord& record) {
+  for (const auto& fifo : record.fifos) {
+    if (!fifo.second.regions.empty()) return true;
+  }
+  return false;
+}
+
 bool Model::isDescendant(uint32_t candidate, uint32_t ancestor) const {
   for (uint32_t at = candidate; at != 0;) {
     if (at == ancestor) return true;
@@ -87,7 +94,21 @@ bool Model::isDescendant(uint32_t candidate, uint32_t ancestor) const {
   return false;
 }
 
-int32_t Model::registerSession(uint32_t session, uint32_t parent) {
+// A value leaving its parent's list by re-registration is gone from there
+// as if it had closed: when it was the last child a put-off close of the
+// parent waited for, that close finishes now, on the library's account.
+void Model::leaveParent(Oracle& o, uint32_t session) {
+  const uint32_t parent = sessions[session].parent;
+  sessions[session].parent = 0;
+  if (parent == 0 || sessions.count(parent) == 0) return;
+  auto& old = sessions[parent].children;
+  old.erase(std::remove(old.begin(), old.end(), session), old.end());
+  if (!sessions[parent].closePendingOnChildren || !old.empty()) return;
+  uint32_t grandparent = 0;
+  if (settle(o, parent, true, &grandparent) == Settled::closable) finishClose(o, parent, 1, grandparent);
+}
+
+int32_t Model::registerSession(Oracle& o, uint32_t session, uint32_t parent) {
   // Once the session map failed to grow, no session is recorded any more.
   if (registryFailed) return kMemoryFull;
   const bool known = sessions.count(session) != 0;
@@ -98,21 +119,21 @@ int32_t Model::registerSession(uint32_t session, uint32_t parent) {
   if (parent != 0 && sessions.count(parent) == 0) return kNotFound;
   // A link that would make a session its own ancestor changes nothing.
   if (known && parent != 0 && isDescendant(parent, session)) return kInvalid;
-  SessionRecord& record = sessions[session];
+  // A value handed out again keeps its record, which now describes the
+  // live session that got it (regions lent by the ended one stay with it,
+  // and the lower library no longer counts them).
+  if (known && !hasRegionsOut(sessions[session])) orphaned.erase(session);
   // Linked again to the parent it has, a value stays where it is listed.
-  if (known && parent != 0 && record.parent == parent) return 0;
+  if (known && parent != 0 && sessions[session].parent == parent) return 0;
+  sessions[session];
+  // A child list that failed to grow takes no value, not even a stale one;
+  // the value stays where it was listed.
+  if (parent != 0 && latch(&sessions[parent].childListFailed, Sticky::childList, parent)) return kMemoryFull;
   // Re-registration moves the value: it leaves its old parent's list.
-  if (record.parent != 0 && sessions.count(record.parent) != 0) {
-    auto& old = sessions[record.parent].children;
-    old.erase(std::remove(old.begin(), old.end(), session), old.end());
-  }
-  record.parent = 0;
+  leaveParent(o, session);
   if (parent == 0) return 0;
-  SessionRecord& parentRecord = sessions[parent];
-  // A child list that failed to grow takes no value, not even a stale one.
-  if (latch(&parentRecord.childListFailed, Sticky::childList, parent)) return kMemoryFull;
-  parentRecord.children.push_back(session);
-  record.parent = parent;
+  sessions[parent].children.push_back(session);
+  sessions[session].parent = parent;
   return 0;
 }
 
@@ -131,17 +152,17 @@ int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Ob
   }
   // The cleanup is registered even after a failed reservation; a refusal is
   // an unexpected failure unless an earlier error stands.
+  const bool hadRecord = sessions.count(session) != 0;
   if (hostCleanupAnswer != 0) {
     const int32_t failure = status < 0 ? status : kUnexpected;
-    close(o, session, 1);
+    undoOpen(o, session, hadRecord, false);
     return failure;
   }
   cleanups.push_back(session);
   // Every failure after the lower open closes the session again.
-  if (status < 0 || (merge(&status, registerSession(session, 0)), status < 0)) {
-    const int32_t failure = status;
-    close(o, session, 1);
-    return failure;
+  if (status < 0 || (merge(&status, registerSession(o, session, 0)), status < 0)) {
+    undoOpen(o, session, hadRecord, true);
+    return status;
   }
   return status;
 }
@@ -153,11 +174,33 @@ int32_t Model::openResource(Oracle& o, uint32_t parent, bool nullOut, const Obse
   // The parent reaches the lower library routed, as the host passed it.
   int32_t status = o.lower(line("OpenResource", {routed(parent)}));
   if (status < 0) return status;
+  const bool hadRecord = sessions.count(seen.session) != 0;
   lowerOpen.insert(lowerKey(seen.session));
-  merge(&status, registerSession(seen.session, parent));
+  merge(&status, registerSession(o, seen.session, parent));
   // A child that cannot be recorded is closed again, leaving no trace.
-  if (status < 0) close(o, seen.session, 1);
+  if (status < 0) undoOpen(o, seen.session, hadRecord, false);
   return status;
+}
+
+// A failed open undoes only what it did. A value that had a record before
+// the call belongs to a session the lower library ended by itself: that
+// record, its children and its links stay as they are, and only the lower
+// session this call opened is closed (with the cleanup registration this
+// call made). Otherwise the value is closed as any close of the library's.
+int32_t Model::undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool registeredCleanup) {
+  if (!hadRecord) return close(o, session, 1);
+  if (registeredCleanup) withdrawCleanup(session);
+  int32_t status = 0;
+  lowerClose(o, session, 1, &status);
+  return status;
+}
+
+int32_t Model::lowerClosesOnItsOwn(Oracle& o, uint32_t session) {
+  const int32_t answer = o.lower(line("Close", {session, 0}));
+  if (answer < 0) return answer;
+  lowerOpen.erase(lowerKey(session));
+  if (sessions.count(lowerKey(session)) != 0) orphaned.insert(lowerKey(session));
+  return answer;
 }
 
 void Model::withdrawCleanup(uint32_t session) {

@@ -93,6 +93,9 @@ class Model {
                   int32_t hostReferenceAnswer, const Observed& seen);
   int32_t dispose(Oracle& o, uint32_t reference);
   void hostCleanup(Oracle& o);
+  // The lower library ends a session by itself (its target went away): the
+  // value may be handed out again while the library still has a record of it.
+  int32_t lowerClosesOnItsOwn(Oracle& o, uint32_t session);
 
   uint32_t lentCount(uint32_t session, uint32_t fifo) const;
   // Takes over the flags the library latched in a step that failed an allocation.
@@ -100,9 +103,12 @@ class Model {
 
  private:
   bool latch(bool* flag, Sticky kind, uint32_t session = 0, uint32_t fifo = 0);
-  int32_t registerSession(uint32_t session, uint32_t parent);
+  int32_t registerSession(Oracle& o, uint32_t session, uint32_t parent);
+  void leaveParent(Oracle& o, uint32_t session);
+  int32_t undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool registeredCleanup);
   bool addFifo(SessionRecord& record, uint32_t session, uint32_t fifo);
   bool isDescendant(uint32_t candidate, uint32_t ancestor) const;
+  static bool hasRegionsOut(const SessionRecord& record);
   enum class Settled { closable, refused, skipped };
   Settled settle(Oracle& o, uint32_t session, bool onlyPendingParent, uint32_t* pendingParent);
   bool sweep(uint32_t session);
