@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -24,6 +25,9 @@ struct Oracle {
   std::vector<std::string> actual;  // "Close 5 1", "ReleaseFifoElements 16389 6 12", ...
   std::vector<int32_t> results;
   std::vector<std::string> expected;
+  // When set, answers every call instead of the journal: for steps that ran
+  // on two threads, whose calls interleave.
+  std::function<int32_t(const std::string&)> answer;
   // lower(): records the call the model expects and answers with the result
   // the stand-in gave at the same position (0 past the end: the lines differ
   // then anyway).
