@@ -10,7 +10,13 @@
 //   - every acquired element went back to the lower library exactly once;
 //   - the long-lived read streams reached the host in order, none skipped
 //     or repeated, and unchanged until disposed of;
-//   - no session was closed twice on the library's own account;
+//   - no session was closed twice on the library's own account, the host's
+//     cleanup included, which runs at the end racing put-off closes;
+//   - every session instance the host has not closed is open below. The
+//     short-lived sessions take values the host closed before, so the
+//     lower library hands values out again; the host keeps its own log of
+//     what it opened and closed, by instance, since the journal alone
+//     cannot tell one instance of a value from the next;
 //   - nothing is left open, lent or registered at the end.
 // A watchdog ends a run whose workers stop reaching the barrier and prints
 // the export each one is in.
@@ -45,6 +51,14 @@ struct Held {
   const uint32_t* elements;
 };
 
+// One session instance as the host opened it; a value handed out again
+// is a new instance.
+struct Instance {
+  uint32_t value;
+  int parent;    // index of the parent's instance, -1 for none
+  bool closed;   // the host closed it (or its parent); -61217 promised it closes
+};
+
 // What every worker shares; guarded by `lock` unless atomic.
 struct Shared {
   std::mutex lock;
@@ -55,6 +69,8 @@ struct Shared {
   std::vector<uint32_t> churn;             // short-lived sessions any worker may close
   std::map<uint64_t, uint64_t> acquired;   // (session << 8 | fifo) -> elements lent
   std::map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> delivered;  // long-lived stream pieces
+  std::vector<Instance> instances;         // the host's log, by instance
+  std::vector<uint32_t> reusable;          // short-lived values the host closed
   std::atomic<const char*> inExport[kWorkers];
   std::atomic<uint64_t> operations{0};
   int wrongData = 0;
@@ -88,13 +104,53 @@ uint32_t pick(std::mt19937& random, const std::vector<uint32_t>& from) {
   return from.empty() ? 0 : from[random() % from.size()];
 }
 
+// Logs an instance the host opened; returns its index.
+int logOpened(uint32_t value, int parent) {
+  std::lock_guard<std::mutex> hold(shared.lock);
+  shared.instances.push_back(Instance{value, parent, false});
+  return static_cast<int>(shared.instances.size()) - 1;
+}
+
+// Takes a short-lived session for the host to close and logs its live
+// instance closed before the close is asked for, so that no check sees it
+// live meanwhile.
 uint32_t takeChurn(std::mt19937& random) {
   std::lock_guard<std::mutex> hold(shared.lock);
   if (shared.churn.empty()) return 0;
   const auto chosen = shared.churn.begin() + static_cast<std::ptrdiff_t>(random() % shared.churn.size());
   const uint32_t session = *chosen;
   shared.churn.erase(chosen);
+  for (Instance& instance : shared.instances) {
+    if (instance.value == session) instance.closed = true;
+  }
+  shared.reusable.push_back(session);
   return session;
+}
+
+// Whether the host closed the instance or one above it.
+bool closedByHost(int index) {
+  for (; index >= 0; index = shared.instances[index].parent) {
+    if (shared.instances[index].closed) return true;
+  }
+  return false;
+}
+
+// With the workers paused: every instance the host has not closed must be
+// open below; one that is not was closed behind the host's back, most
+// likely by a close meant for an earlier instance of its value.
+int liveInstancesClosed() {
+  std::lock_guard<std::mutex> hold(shared.lock);
+  int closed = 0;
+  for (std::size_t index = 0; index < shared.instances.size(); ++index) {
+    ViDazoSim_SessionInfo info{};
+    if (closedByHost(static_cast<int>(index)) || ViDazoSim_GetSessionInfo(shared.instances[index].value, &info) == 0) {
+      continue;
+    }
+    std::printf("session %u, a live instance, is closed below\n", shared.instances[index].value);
+    shared.instances[index].closed = true;  // reported once
+    ++closed;
+  }
+  return closed;
 }
 
 void dispose(int worker, std::vector<Held>& held, std::size_t index) {
@@ -134,16 +190,22 @@ void acquire(int worker, std::vector<Held>& held, uint32_t session, uint32_t fif
 
 // One short-lived parent with a child, regions out on two FIFOs of the
 // child, and a close that must wait for them.
+// Half of them ask the lower library for a value the host closed before
+// (the open fails while that session's put-off close has not finished).
 void churn(int worker, std::mt19937& random) {
-  uint32_t parent = 0, child = 0;
+  uint32_t parent = 0, child = 0, reuse = 0;
   {
     std::lock_guard<std::mutex> hold(shared.lock);
     if (shared.noOpen) return;
+    if (!shared.reusable.empty() && random() % 2 == 0) reuse = shared.reusable[random() % shared.reusable.size()];
   }
+  if (reuse != 0) ViDazoSim_SetNextSession(reuse);
   enter(worker, "Open");
   if (ViDazoHx_Open("bitfile", "signature", "sim0", 0, &parent) < 0) return;
+  int parentInstance = logOpened(parent, -1);
   enter(worker, "OpenResource");
   if (ViDazoHx_OpenResource(parent, "sim1", 0, &child) >= 0) {
+    logOpened(child, parentInstance);
     for (uint32_t fifo : {kReadFifo, kWriteFifo}) {
       enter(worker, "StartFifo");
       ViDazoHx_StartFifo(child, fifo);
@@ -228,10 +290,12 @@ void resumeWorkers() {
 }
 
 // Reads the journal of an epoch: releases per FIFO, and closes the library
-// made on its own account (attribute 1) of sessions already closed.
+// made on its own account (attribute 1) of sessions already closed. The
+// host's cleanup counts too: a close of the host's that finished before the
+// cleanup took the session's registration withdrew it, and one in flight
+// leaves the cleanup nothing to do. Only the host's own closes (attribute
+// 0) may meet a session its cleanup closed.
 void drainJournal(std::map<uint64_t, uint64_t>* released, int* doubleCloses) {
-  // Once the host's cleanup runs, its closes may meet sessions a worker has
-  // just closed: the host's own second close, forwarded. Not counted then.
   std::vector<ViDazoSim_JournalRecord> records(ViDazoSim_JournalCount());
   uint32_t copied = 0;
   if (!records.empty()) ViDazoSim_ReadJournal(0, records.data(), records.size(), &copied);
@@ -284,7 +348,7 @@ int main() {
   for (int worker = 0; worker < kWorkers; ++worker) workers.emplace_back(work, worker);
 
   std::map<uint64_t, uint64_t> released;
-  int doubleCloses = 0;
+  int doubleCloses = 0, liveClosed = 0;
   const auto start = Clock::now();
   while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
     // An epoch ends after kEpoch or when the journal fills; the short sleeps
@@ -295,6 +359,7 @@ int main() {
     }
     pauseWorkers(watchdog);
     drainJournal(&released, &doubleCloses);
+    liveClosed += liveInstancesClosed();
     resumeWorkers();
   }
   // The host stops with the workers still running: its cleanup closes what
@@ -306,6 +371,7 @@ int main() {
   }
   pauseWorkers(watchdog);
   drainJournal(&released, &doubleCloses);
+  liveClosed += liveInstancesClosed();
   resumeWorkers();
   HostRuntimeSim_RunCleanup();
   pauseWorkers(watchdog);
@@ -316,7 +382,7 @@ int main() {
   resumeWorkers();
   for (std::thread& worker : workers) worker.join();
   HostRuntimeSim_RunCleanup();
-  drainJournal(&released, nullptr);
+  drainJournal(&released, &doubleCloses);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
   int failures = 0;
@@ -337,6 +403,7 @@ int main() {
   }
   if (shared.wrongData != 0) fail(std::to_string(shared.wrongData) + " regions changed before disposal");
   if (doubleCloses != 0) fail(std::to_string(doubleCloses) + " sessions closed twice on the library's account");
+  if (liveClosed != 0) fail(std::to_string(liveClosed) + " live session instances closed behind the host's back");
   if (ViDazoSim_OpenSessionCount() != 0) fail(std::to_string(ViDazoSim_OpenSessionCount()) + " sessions left open");
   if (HostRuntimeSim_ListReferences(nullptr, 0) != 0) fail("references left");
   if (HostRuntimeSim_ListCleanup(nullptr, 0) != 0) fail("cleanup registrations left");
