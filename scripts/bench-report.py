@@ -257,7 +257,7 @@ class Report:
     def summary(self):
         count = len(self.reps)
         goals = [f"Judged on the median over {count} repetitions, unrounded; the margin says by how much.", "",
-                 f"| Goal | Median | Min–max of {count} | Met |", "|---|---|---|---|"]
+                 f"| Goal | Measured: median of {count} | Spread: min–max | Met |", "|---|---|---|---|"]
         for text, measured, spread, met in self.goals:
             mark = "n/a" if met is None else ("met" if met else "**missed**")
             goals.append(f"| {text} | {measured} | {spread} | {mark} |")
