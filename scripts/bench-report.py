@@ -69,21 +69,20 @@ class Spread:
         return self.high - self.low > WIDE_SPREAD * abs(self.median)
 
     def range(self, digits=3, unit=""):
-        return f"{self.low:.{digits}f}–{self.high:.{digits}f}{unit}"
+        dash = " to " if self.low < 0 else "–"  # "-32–43" would read as a range from minus 32 to minus 43
+        return f"{self.low:.{digits}f}{dash}{self.high:.{digits}f}{unit}"
 
     def cell(self, digits=3, unit=""):
         return f"{self.median:.{digits}f}{unit} ({self.range(digits)})"
 
     def explain(self):
-        """Says whether single repetitions stand apart or the whole figure moves."""
+        """Each repetition's value, and whether a few stand apart or the whole figure moved."""
         near = [v for v in self.values if abs(v - self.median) <= WIDE_SPREAD / 2 * abs(self.median)]
-        apart = [v for v in self.values if v not in near]
         values = ", ".join(f"{v:.3f}" for v in self.values)
         if len(near) > len(self.values) / 2:
-            return (f"{values}: {len(apart)} of {len(self.values)} stand apart ({', '.join(f'{v:.3f}' for v in apart)}), "
-                    "repetitions a burst of load hit between the two paths; the median sets them aside")
-        return (f"{values}: no majority agrees within {WIDE_SPREAD / 2:.0%} of the median; the figure itself moved "
-                "with the load during the run, and its median is the less certain for it")
+            return (f"{values} | {len(self.values) - len(near)} of {len(self.values)} stand apart: a burst of load "
+                    "hit them; the median sets them aside")
+        return f"{values} | no majority within {WIDE_SPREAD / 2:.0%}: the figure moved with the load throughout"
 
 
 def decimals_to_show(value, bound, digits):
@@ -106,8 +105,16 @@ class Report:
     def __init__(self, repetitions):
         self.reps = repetitions
         self.goals = []        # (goal, measured, spread, met)
-        self.information = []  # (figure, measured, spread, why no goal)
+        self.information = []  # (figure, median with its spread); the summary says why no goal
         self.notes = []        # wide spreads, each explained under its table
+
+    def context(self, key):
+        return str(self.reps[0].contexts[0].get(key, "?"))
+
+    def load(self):
+        """The one-minute load average as each program started, lowest to highest."""
+        loads = [c["load_avg"][0] for rep in self.reps for c in rep.contexts if c.get("load_avg")]
+        return f"{min(loads):.2f} to {max(loads):.2f}" if loads else "?"
 
     def spread(self, figure):
         """A figure computed within each repetition."""
@@ -146,8 +153,8 @@ class Report:
                        f"| {ratio['Limit'].cell()} | {ratio['Copy'].cell()} |")
             for anchor in ("Limit", "Copy"):
                 if ratio[anchor].wide():
-                    self.notes.append(f"{title.split()[0]} against the {anchor.lower()} path at {label(size)}: "
-                                      f"{ratio[anchor].explain()}")
+                    self.notes.append(f"| {title.split()[0]} against the {anchor.lower()} path | {label(size)} "
+                                      f"| {ratio[anchor].explain()} |")
         name = title.split()[0]
         limit = {size: ratio["Limit"] for size, _, _, ratio in rows}
         self.goal(f"{name} through regions ≥ 0.93× the limit path at 64 KiB", limit[64 << 10], 0.93)
@@ -234,7 +241,7 @@ class Report:
             lower = self.spread(lambda r: r.cpu(f"readLowerDirectly/{count}"))
             added = self.spread(lambda r: r.cpu(f"readThroughLibrary/{count}") - r.cpu(f"readLowerDirectly/{count}"))
             out.append(f"| Scalar FIFO read of {count} through the library | {library.median:.0f} ns | lower library "
-                       f"directly {lower.median:.0f} ns | +{added.cell(0, ' ns')} |")
+                       f"directly {lower.median:.0f} ns | {added.median:+.0f} ns ({added.range(0)}) |")
         for text, measured, anchor_text, anchor in (
                 ("Shared lock acquire + release", "BM_SharedExclusiveLock_Shared/threads:1", "atomic pair",
                  "BM_AtomicPair/threads:1"),
@@ -256,14 +263,16 @@ class Report:
 
     def summary(self):
         count = len(self.reps)
-        goals = [f"Judged on the median over {count} repetitions, unrounded; the margin says by how much.", "",
+        goals = [f"{count} repetitions, run {self.context('date')[:10]} with the machine's load (one-minute "
+                 f"average) at {self.load()} on {self.context('num_cpus')} CPUs. Goals are judged on the median, "
+                 "unrounded; the margin says by how much.", "",
                  f"| Goal | Measured: median of {count} | Spread: min–max | Met |", "|---|---|---|---|"]
         for text, measured, spread, met in self.goals:
             mark = "n/a" if met is None else ("met" if met else "**missed**")
             goals.append(f"| {text} | {measured} | {spread} | {mark} |")
         info = ["", "Information, without a goal: the copy path's costs are the lower stand-in's copy between ring "
                 "and host array and the host stand-in's array handling, not this library's; scaling is bounded by "
-                "the registry lock's shared counter, which every acquisition writes (see Scaling).", "",
+                "the registry lock's shared counter, which every acquisition writes (docs/performance.md, Scaling).", "",
                 f"| Figure | Median (min–max of {count}) |", "|---|---|"]
         info += [f"| {text} | {measured} |" for text, measured in self.information]
         return goals + info
@@ -291,18 +300,16 @@ def label(size):
     return f"{size >> 20} MiB" if size >= 1 << 20 else f"{size >> 10} KiB"
 
 
-def machine(reps, elapsed):
-    context = reps[0].contexts[0]
+def machine(report, elapsed):
+    reps, context = report.reps, report.reps[0].contexts[0]
     caches = ", ".join(f"L{c['level']} {c['type'].lower()} {c['size'] >> 10} KiB" for c in context.get("caches", []))
-    loads = [c["load_avg"][0] for rep in reps for c in rep.contexts if c.get("load_avg")]
-    load = f"{min(loads):.2f} to {max(loads):.2f}" if loads else "?"
     took = f", in {elapsed} s" if elapsed else ""
     return ["## Machine and method", "",
             f"- {cpu_model()}: {context.get('num_cpus', '?')} CPUs at {context.get('mhz_per_cpu', '?')} MHz"
             + (f"; caches: {caches}" if caches else ""),
             f"- run {context.get('date', '?')}{took}: {len(reps)} repetitions, each one run of every benchmark "
             "program in turn; within a program, the paths compared with each other run back to back",
-            f"- load (one-minute average) as each program started: {load}. The machine is shared, so wall times "
+            f"- load (one-minute average) as each program started: {report.load()}. The machine is shared, so wall times "
             "and the two-thread figures vary with what else runs; CPU times much less",
             "- every ratio is taken within one repetition, so that a burst of load falls on both of its sides; "
             "the report gives its median over the repetitions and its spread, the smallest and largest value "
@@ -331,9 +338,12 @@ def notes_section(notes):
             f"Ratios whose repetitions spread over more than {WIDE_SPREAD:.0%} of their median, with each "
             "repetition's value in order and what the spread comes from. The paths of a ratio run back to back, "
             "but not at once, so a burst of load from elsewhere on the shared machine can still fall on one of "
-            "them. The copy path also varies more than the others by its nature: it copies whole chunks through "
-            "the caches, so it moves with whatever else runs on the machine and evicts them.", "",
-            *[f"- {note}" for note in notes], ""]
+            "them: when most repetitions agree, the few that stand apart are such bursts, and the median is "
+            f"theirs. When no majority agrees within {WIDE_SPREAD / 2:.0%} of the median, the load changed "
+            "throughout the run, and the median is the less certain. The copy path also varies more than the "
+            "others by its nature: it copies whole chunks through the caches, so it moves with whatever else runs "
+            "on the machine and evicts them.", "",
+            "| Ratio | Size | Repetitions | Reading |", "|---|---|---|---|", *notes, ""]
 
 
 def gnuplot_files(out_dir, read_rows, write_rows):
@@ -390,7 +400,7 @@ def main():
            "Each figure stands beside its anchor from the same repetition. Streaming uses the simulated target in "
            "device mode: a thread of its own fills or drains the FIFO, so the benchmark thread's CPU time is the "
            "host's work alone.", "",
-           *machine(reps, elapsed), "## Goals", "", *summary, "", "![Streaming](streaming.png)", "", "## Figures", "",
+           *machine(report, elapsed), "## Goals", "", *summary, "", "![Streaming](streaming.png)", "", "## Figures", "",
            *body]
     out_dir.mkdir(parents=True, exist_ok=True)
     (out_dir / "performance.md").write_text("\n".join(doc))
