@@ -317,8 +317,10 @@ def machine(report, elapsed):
             "median then discounts up to half of them that a burst hit",
             "- the code measured (this library, the stand-ins and the benchmark programs) is built with the "
             "`release` preset. Google Benchmark, the library that times the benchmarks, reports its own build "
-            f"type as {context.get('library_build_type', '?')}: that is how the installed benchmark package was "
-            "compiled, and says nothing about the code measured", ""]
+            f"type as {context.get('library_build_type', '?')} (and warns that timings may be affected): that is "
+            "how the installed benchmark package was compiled. It touches only the timing library's work before "
+            "and after each batch of iterations; the loop that is timed is compiled into the benchmark programs, "
+            "with the `release` preset", ""]
 
 
 def cpu_model():
