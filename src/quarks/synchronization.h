@@ -130,6 +130,7 @@ class tEvent {
  private:
   class tWaiterCount;
   tStatus& createCondition(tStatus& status);
+  template <std::memory_order look>
   bool consume();
 
   pthread_cond_t condition_;
