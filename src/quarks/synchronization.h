@@ -128,6 +128,7 @@ class tEvent {
   bool initialised() const { return initialised_; }
 
  private:
+  friend class tEventTestPeer;
   class tWaiterCount;
   tStatus& createCondition(tStatus& status);
   template <std::memory_order look>
