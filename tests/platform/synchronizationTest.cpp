@@ -236,30 +236,34 @@ TEST(EventWait, UntimedWaitConsumesAutoReset) {
   EXPECT_FALSE(event.waitFor(0, status));
 }
 
-// Woken from its condition wait, wait() returns only with the signal in
-// hand: two waiters are counted in (so past the fast path) before each set,
-// and each set lets exactly one through and leaves nothing signalled. The
-// reset keeps a wait that returned without the signal from hanging the next
-// round.
+// Woken from its condition wait, an untimed wait (wait(), or waitFor()
+// without limit) returns only with the signal in hand: two waiters are
+// counted in (so past the fast path) before each set, and each set lets
+// exactly one through and leaves nothing signalled. The reset keeps a wait
+// that returned without the signal from hanging the next round.
 TEST(EventWait, UntimedWaitersWokenByASetReturnOnlyWithItsSignal) {
-  tStatus status;
-  tEvent event(true, false, status);
-  Counter woken;
-  WorkerThread first, second;
-  auto waitOnce = [&] {
-    event.wait();
-    woken.add();
-  };
-  std::future<void> done[] = {first.post(waitOnce), second.post(waitOnce)};
-  ASSERT_TRUE(eventually([&] { return EventPeer::waiters(event) == 2; }));
-  for (int round = 1; round <= 2; ++round) {
-    event.set();
-    ASSERT_TRUE(woken.waitFor(round));
-    EXPECT_FALSE(EventPeer::signalled(event)) << "round " << round << ": returned without taking the signal";
-    EXPECT_EQ(EventPeer::waiters(event), 2u - round) << "the other waiter still waits";
-    event.reset();
+  for (bool plainWait : {true, false}) {
+    SCOPED_TRACE(plainWait ? "wait()" : "waitFor() without limit");
+    tStatus status;
+    tEvent event(true, false, status);
+    Counter woken;
+    WorkerThread first, second;
+    auto waitOnce = [&] {
+      tStatus waitStatus;
+      if (plainWait) event.wait(); else EXPECT_TRUE(event.waitFor(kInfinite, waitStatus));
+      woken.add();
+    };
+    std::future<void> done[] = {first.post(waitOnce), second.post(waitOnce)};
+    ASSERT_TRUE(eventually([&] { return EventPeer::waiters(event) == 2; }));
+    for (int round = 1; round <= 2; ++round) {
+      event.set();
+      ASSERT_TRUE(woken.waitFor(round));
+      EXPECT_FALSE(EventPeer::signalled(event)) << "round " << round << ": returned without taking the signal";
+      EXPECT_EQ(EventPeer::waiters(event), 2u - round) << "the other waiter still waits";
+      event.reset();
+    }
+    for (auto& each : done) EXPECT_TRUE(finishes(each));
   }
-  for (auto& each : done) EXPECT_TRUE(finishes(each));
 }
 
 // Counts satisfied waits of several threads; each thread waits once.
