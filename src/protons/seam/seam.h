@@ -11,8 +11,9 @@
 #include <atomic>
 
 enum class tSeam {
-  acquireAfterEnsure,    // an acquisition has ensured its FIFO record and looks it up again
-  releaseBeforeOwnClose  // a release decided to finish a put-off close and calls it next
+  acquireAfterEnsure,     // an acquisition has ensured its FIFO record and looks it up again
+  releaseBeforeOwnClose,  // a release decided to finish a put-off close and calls it next
+  reserveFoundNoSpare     // an acquisition found no spare queue node and takes regionMutex to make one
 };
 
 using tSeamHook = void (*)(tSeam seam);
