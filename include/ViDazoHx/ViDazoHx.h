@@ -53,11 +53,11 @@
  * Timeouts are unsigned 32-bit milliseconds; 0 means "do not wait" and
  * ViDazoHx_InfiniteTimeout (0xFFFFFFFF, what -1 becomes) "no limit". Any
  * other value is a limit, and a host language's negative number arrives as
- * a large one: -2 is 4294967294 ms, about 49.7 days. WaitOnIrqs, ReadFifoScalar and
- * WriteFifoScalar hand theirs to the lower library. The acquire-region
- * functions measure theirs from the moment they are called, so time spent
- * queued behind another acquisition of the same FIFO counts against it;
- * which timeout status they give is described at
+ * a large one: -2 is 4294967294 ms, about 49.7 days. WaitOnIrqs,
+ * ReadFifoScalar and WriteFifoScalar hand theirs to the lower library. The
+ * acquire-region functions measure theirs from the moment they are called,
+ * so time spent queued behind another acquisition of the same FIFO counts
+ * against it; which timeout status they give is described at
  * ViDazoHx_AcquireFifoReadRegionScalar().
  *
  * @section vidazohx_threads Threads
