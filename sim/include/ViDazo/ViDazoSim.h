@@ -13,8 +13,7 @@
  * Everything is process-wide and thread-safe. No function prints, and no
  * function waits longer than the timeout it is given.
  *
- * ---------------------------------------------------------------------------
- * Sessions
+ * @par Sessions
  *   ViDazoDll_Open(bitfile, signature, resource, attribute, &session) opens a
  *   session when `resource` names an entry of the broker's resource table
  *   (e.g. "sim0"; see VoKelSrvSim.h). `bitfile` and `signature` may be null
@@ -37,7 +36,7 @@
  *   Closing a session (or ViDazoSim_Reset) frees its FIFO buffers: element
  *   pointers lent from it are no longer valid afterwards.
  *
- * Bitfile contents and peer-to-peer endpoints
+ * @par Bitfile contents and peer-to-peer endpoints
  *   ViDazoDll_GetBitfileContents hands out the text
  *     "ViDazoSim bitfile\nbitfile=<bitfile>\nsignature=<signature>\nresource=<resource>\n"
  *   built from the open's arguments (empty bitfile and signature for a
@@ -46,7 +45,7 @@
  *   ViDazoDll_GetPeerToPeerFifoEndpoint answers ((resourceIndex + 1) << 8) | fifo,
  *   with the session's index in the broker's resource table.
  *
- * Registers
+ * @par Registers
  *   Each session has a register space of ViDazoSim_RegisterSpaceBytes (65536)
  *   bytes, all 0 after open. The offset argument of every register function is
  *   a byte offset into it. An access of element size S (Bool/I8/U8 1, I16/U16
@@ -56,12 +55,12 @@
  *   like ordinary memory. A Bool is one byte: writes store 0 or 1, reads give 1
  *   for any non-zero byte.
  *
- * Doorbell
+ * @par Doorbell
  *   The 32-bit word at ViDazoSim_DoorbellOffset (0xFFF0) is the IRQ doorbell.
  *   After any register write that touches one of its four bytes, the IRQs
  *   whose bits are set in the word are raised and the word reads 0 again.
  *
- * IRQs
+ * @par IRQs
  *   32 IRQ lines per session, level-style: an IRQ stays asserted from the time
  *   it is raised (ViDazoSim_RaiseIrqs or the doorbell) until
  *   ViDazoDll_AcknowledgeIrqs clears it. ViDazoDll_WaitOnIrqs returns 0 as soon
@@ -73,9 +72,8 @@
  *   a non-null token that ViDazoDll_UnreserveIrqContext takes back (null takes
  *   back one anonymous reservation).
  *
- * Default FIFO layout (every session)
- *   FIFO t, t = 0..8:    target-to-host
- *   FIFO 9 + t, t = 0..8: host-to-target
+ * @par Default FIFO layout (every session)
+ *   FIFO t (t = 0..8) is target-to-host, FIFO 9 + t host-to-target,
  *   with element types, by t: 0 Bool, 1 I8, 2 U8, 3 I16, 4 U16, 5 I32,
  *   6 U32, 7 I64, 8 U64. Their type codes (ViDazoSim_ElementType, the
  *   library's codes) are, by t: 0, 1, 5, 2, 6, 3, 7, 4, 8; e.g. FIFO 6 and
@@ -83,7 +81,7 @@
  *   depth ViDazoSim_DefaultFifoDepth (1024 elements), stopped and empty.
  *   ViDazoSim_GetFifoLayout describes a FIFO number.
  *
- * FIFOs
+ * @par FIFOs
  *   ConfigureFifo/ConfigureFifo2 set the depth: the request (1 to
  *   ViDazoSim_MaxFifoDepth) is rounded up to a multiple of 16 and that actual
  *   depth is reported; buffered elements are dropped. They are refused while
@@ -112,7 +110,7 @@
  *   The typed FIFO functions must match the FIFO's element type
  *   (ViDazoSim_StatusWrongType) and direction (ViDazoSim_StatusWrongDirection).
  *
- * Generator
+ * @par Generator
  *   ViDazoSim_StartGenerator makes a target-to-host FIFO fill itself on
  *   demand: whenever the host reads or acquires, the free places are filled
  *   with the next elements of the stream, where element i (counted from 0 at
@@ -120,7 +118,7 @@
  *   FIFO's element width (Bool: (seed + i) & 1). ViDazoSim_GeneratorValue
  *   computes a value and ViDazoSim_CheckGenerated checks a run of elements.
  *
- * Device mode
+ * @par Device mode
  *   ViDazoSim_StartDevice gives a FIFO a thread of its own that plays the
  *   device's DMA engine, so the host's thread does none of the target's work:
  *   on a target-to-host FIFO it fills free places with the generator pattern
@@ -140,12 +138,12 @@
  *   pauses it again. Set the depth first: ConfigureFifo answers
  *   ViDazoSim_StatusFifoBusy while a device runs.
  *
- * Loopback
+ * @par Loopback
  *   ViDazoSim_SetLoopback routes a host-to-target FIFO into a target-to-host
  *   FIFO of the same session and element type: elements the host commits
  *   (writes, or releases of write regions) move on as space permits.
  *
- * Journal
+ * @par Journal
  *   Every ViDazoDll_* call is recorded when it returns: function name, the
  *   arguments as received (integers as the unsigned bit pattern of their own
  *   width, pointers as addresses, zero-extended to 64 bits; session values
@@ -154,7 +152,7 @@
  *   is on after load and after ViDazoSim_Reset; switched off, a call costs one
  *   relaxed atomic load for journal and fault injection together.
  *
- * Fault injection
+ * @par Fault injection
  *   ViDazoSim_InjectStatus(name, status, n) makes the next n calls of that
  *   function answer `status`. A negative status replaces the call: nothing is
  *   done and no output is written. A positive status (a warning) lets the call
