@@ -95,20 +95,34 @@ extern tOrderedMap<tSessionState> sessionRegistry;  // guarded by registryLock
 extern tStatus registryLoadStatus;                  // what failed while registryLock was built
 extern tSharedExclusiveLock registryLock;
 
+// What a registration tells its caller beyond its status.
+struct tRegistration {
+  bool inserted = false;  // a new record; false: the value had one already, which was kept
+  // A parent whose close was put off for its children and whose list this
+  // registration emptied by moving the value away: the caller finishes that
+  // close (finishPendingParentClose()). 0: none.
+  uint32_t emptiedParent = 0;
+  uint64_t emptiedParentGeneration = 0;
+};
+
 // registerSession()
 //
 // Records the session held in *sessionOut, linked under `parent` (0: none).
 // An already registered value keeps its record; only the parent link is
 // applied to it, moving it from its former parent's list (a link to the
-// parent it has already changes nothing). Blocks on registryLock, which it holds exclusively.
+// parent it has already changes nothing). The lower library hands a value
+// out only after its close returned, so a close of the value still marked
+// in flight is over: its mark ends here. Blocks on registryLock, which it
+// holds exclusively.
 // Returns 0, StatusMemoryFull (now or ever before in this map, or in the
 // parent's child list), StatusSessionNotFound (unregistered parent),
 // StatusInvalidParameter (the link would make a session its own ancestor;
 // nothing changes) or
 // the failure of building the record's lock, in which case the record is
 // gone again. On other failures a newly inserted record stays: the caller
-// closes the session, which removes it.
-int32_t registerSession(const uint32_t* sessionOut, uint32_t parent);
+// closes the session, which removes it. `outcome` (optional) receives what
+// the caller must know to undo or finish its work.
+int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome = nullptr);
 
 // lookupSession()
 //
@@ -117,6 +131,13 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent);
 // only while it does.
 tSessionState* lookupSession(uint32_t session);
 
+// keyOfRecord()
+//
+// The session value of `record`, found by walking the map in ascending
+// order (records do not carry their own value); 0 when absent. The caller
+// holds registryLock.
+uint32_t keyOfRecord(const tSessionState* record);
+
 // removeSession()
 //
 // Destroys the record of `session` (nothing when absent) and clears the
@@ -124,3 +145,47 @@ tSessionState* lookupSession(uint32_t session);
 // childSessions and calls neither the lower library nor the host. The caller
 // holds registryLock exclusively and no lock of the record.
 void removeSession(uint32_t session);
+
+// A close between the moment it took its session's record out of the map
+// and the end of its lower-library close: the window in which the session
+// has no record but is still open below. The entry lives on the closer's
+// stack and is linked into one process-wide list under registryLock.
+struct tCloseInFlight {
+  uint32_t session = 0;
+  uint64_t token = 0;  // unique per close, never reused; 0: not linked yet
+  tCloseInFlight* next = nullptr;
+};
+
+// beginCloseInFlight()
+//
+// Links `entry` for `session`, with a fresh token. The caller holds
+// registryLock exclusively and has just removed the session's record.
+void beginCloseInFlight(tCloseInFlight& entry, uint32_t session);
+
+// endCloseInFlight()
+//
+// Unlinks `entry` if it is still linked (a registration of its value may
+// have ended it already) and wakes the closes waiting for it. Blocks on
+// registryLock (exclusive); the caller holds no lock.
+void endCloseInFlight(const tCloseInFlight& entry);
+
+// endClosesInFlightOf()
+//
+// Ends the mark of a close of `session` still in flight, if any: the lower
+// library has handed the value out again, so that close has returned below.
+// The caller holds registryLock exclusively.
+void endClosesInFlightOf(uint32_t session);
+
+// closeInFlightToken()
+//
+// The token of the close of `session` in flight, or 0. The caller holds
+// registryLock.
+uint64_t closeInFlightToken(uint32_t session);
+
+// waitForCloseInFlight()
+//
+// Blocks until the close of `token` has ended (returns at once when it
+// already has). Takes registryLock shared for each look; the caller holds no
+// lock. Never called from the host's cleanup procedure: the close waited for
+// withdraws that procedure first, and a withdrawal may wait for it to return.
+void waitForCloseInFlight(uint64_t token);
