@@ -31,6 +31,9 @@
 //   holding a FIFO mutex. The close calls the lower library for idle child
 //   sessions with registryLock held; every other lower-library and host call
 //   of opening and closing runs with no lock held.
+// * A host's close that waits for another close of its value in flight
+//   waits with no lock held, on an event that the ending close sets under
+//   registryLock (the event's own mutex comes last in the order).
 //
 // Life of a record.
 //
@@ -59,8 +62,48 @@
 // * A record in the map always owns a built sessionLock; a record whose lock
 //   failed is never left in the map.
 //
-// Objects with static storage. sessionRegistry, registryLoadStatus and
-// registryLock are constructed with init_priority(150), in that order, before
+// One close per session instance.
+//
+// * Who closes. Exactly one closer closes a session instance below: the
+//   close that removes its record under registryLock (the host's, the
+//   cleanup procedure's, an open's undo, a put-off close finished by the
+//   last release, a pending parent's after its last child, or an
+//   ancestor's for an idle descendant). Descendants are closed below with
+//   the lock held; the session itself, and a pending parent, after it is
+//   let go: the host registration is withdrawn first, then the lower close
+//   runs.
+// * How a close in flight is recognised. From removing the record to the
+//   end of its lower close, the closer keeps a tCloseInFlight entry, on its
+//   stack, in a list under registryLock, with a token of its own. A close
+//   that finds no record for the value but such an entry leaves the lower
+//   library to that closer: a host's close waits for the entry to end and
+//   answers 0; the cleanup procedure answers 0 at once, because the closer
+//   withdraws the procedure before closing below and the host may hold that
+//   withdrawal until the procedure returns. A close the library starts on
+//   its own account finds the record gone and does nothing. Earlier
+//   releases closed twice here: the second close found no record, withdrew
+//   the host registration again and called the lower close again, and once
+//   the value had gone to a new session it closed that one. A second close
+//   that comes after the first has ended still does so.
+// * When a value may be registered again. Once the lower library hands it
+//   out, which it does only after the earlier instance's close returned:
+//   the registration ends any entry left for the value, and the closer
+//   removes only its own entry (by token) afterwards.
+// * A registration that moves or unlinks the last child of a parent whose
+//   close waited for its children reports that parent; the open that
+//   registered finishes its close (attribute 1) on its own thread, as that
+//   child's close would have.
+// * An open refused for a value that still has a record from an earlier
+//   session (the lower library closed that one on its own and handed the
+//   value out again) closes only the lower session it opened, withdrawing
+//   the host registration ViDazoHx_Open() made; the record, its flags and
+//   its links stay as they were, for the host's close of the earlier
+//   session to clear. Earlier releases undid it with a full close of the
+//   value, which closed the earlier session's record and its subtree.
+//
+// Objects with static storage. sessionRegistry, registryLoadStatus,
+// registryLock and the event that wakes closes waiting for a close in
+// flight are constructed with init_priority(150), in that order, before
 // the module-entry object (init_priority(200), protons/dll/posix/tDLLMain.cpp)
 // binds the lower library, and destroyed after it has unbound it.
 #pragma once
