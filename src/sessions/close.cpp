@@ -213,15 +213,15 @@ int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
   return finishClose(parent.session, attribute, settled, flight, kParentClose);
 }
 
-// closeRequested()
-// A close the host asked for, directly or through its cleanup procedure.
-// One that meets another close of the value in flight leaves the lower
-// library to it: the host's close waits for it (so that the session is
-// closed below when it returns), the cleanup procedure does not (see
-// waitForCloseInFlight()). Either answers 0.
-int32_t closeRequested(uint32_t session, uint32_t attribute, bool waitForOtherClose) {
+// closeOnce()
+// A whole close of `target`: the registry part, then, unless refused or
+// skipped, the rest. One that meets another close of the value in flight
+// leaves the lower library to it: a host's close waits for it (so that the
+// session is closed below when it returns), the cleanup procedure does not
+// (see waitForCloseInFlight()); either answers 0.
+int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& seams, bool waitForOtherClose) {
   tCloseInFlight flight;
-  const tSettlement settled = settleRegistry(tCloseTarget{session, kAnyGeneration}, false, &flight);
+  const tSettlement settled = settleRegistry(target, false, &flight);
   switch (settled.outcome) {
     case tRegistryOutcome::refused:
       return StatusRegionsOutstanding;
@@ -231,12 +231,12 @@ int32_t closeRequested(uint32_t session, uint32_t attribute, bool waitForOtherCl
         waitForCloseInFlight(settled.otherClose);
       }
       return StatusSuccess;
-    case tRegistryOutcome::skipped:  // not reached: only closes with a generation skip
+    case tRegistryOutcome::skipped:
       return StatusSuccess;
     case tRegistryOutcome::closable:
       break;
   }
-  return finishClose(session, attribute, settled, flight, kRequestedClose);
+  return finishClose(target.session, attribute, settled, flight, seams);
 }
 
 }  // namespace
@@ -251,25 +251,14 @@ int32_t closeRequested(uint32_t session, uint32_t attribute, bool waitForOtherCl
 // StatusSessionNotSupported or StatusRegionsOutstanding.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute) {
   if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  return closeRequested(session, attribute, true);
+  return closeOnce(tCloseTarget{session, kAnyGeneration}, attribute, kRequestedClose, true);
 }
 
 // finishPutOffClose()
 // Blocks as ViDazoHx_Close() does. The session's value is not checked for
 // bit 0x2000: it comes from a record, which only a supported value gets.
 int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
-  tCloseInFlight flight;
-  const tSettlement settled = settleRegistry(tCloseTarget{session, generation}, false, &flight);
-  switch (settled.outcome) {
-    case tRegistryOutcome::refused:
-      return StatusRegionsOutstanding;
-    case tRegistryOutcome::skipped:
-    case tRegistryOutcome::inFlight:  // not reached: a generation names a record
-      return StatusSuccess;
-    case tRegistryOutcome::closable:
-      break;
-  }
-  return finishClose(session, kLibraryCloseAttribute, settled, flight, kPutOffClose);
+  return closeOnce(tCloseTarget{session, generation}, kLibraryCloseAttribute, kPutOffClose, false);
 }
 
 int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
@@ -302,7 +291,8 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
 // return.
 int32_t sessionCleanupProc(uintptr_t session) {
   if (!isUnsupportedSession(static_cast<uint32_t>(session))) {
-    closeRequested(static_cast<uint32_t>(session), kLibraryCloseAttribute, false);
+    closeOnce(tCloseTarget{static_cast<uint32_t>(session), kAnyGeneration}, kLibraryCloseAttribute, kRequestedClose,
+              false);
   }
   return StatusSuccess;
 }
