@@ -10,6 +10,12 @@
 // leaves flags behind (closePending on the record whose FIFO is busy,
 // closePendingOnChildren on each ancestor kept open by it), so that the last
 // release finishes the close without the host asking again.
+//
+// Each session instance is closed below once, by the close that took its
+// record out of the registry. The mark that close keeps until its lower
+// close has returned (tCloseInFlight, registry.h) turns every other close
+// of the value away meanwhile, so none of them can reach a new session
+// that the lower library hands the value to afterwards.
 
 #include "sessions/close.h"
 
@@ -191,6 +197,7 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
   reachSeam(seams.beforeLowerClose);
   int32_t status = StatusSuccess;
   mergeStatus(&status, lower::Close(session, attribute));
+  reachSeam(tSeam::closeAfterLowerClose);
   if (flight.token != 0) endCloseInFlight(flight);
   if (settled.pendingParent.session != 0 && status >= 0) {
     mergeStatus(&status, closePendingParent(settled.pendingParent, attribute));

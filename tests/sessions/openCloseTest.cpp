@@ -13,6 +13,7 @@
 #include "ViDazo/ViDazoSim.h"
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
+#include "onSeam.h"
 #include "protons/seam/seam.h"
 #include "protons/status/statusCodes.h"
 #include "sessionTestSupport.h"
@@ -569,6 +570,32 @@ TEST_F(OneClosePerInstanceTest, ACloseInItsWindowIsTheOnlyOneToCloseBelowAndSpar
     ViDazoSim_SessionInfo info{};
     EXPECT_EQ(0, ViDazoSim_GetSessionInfo(window.target, &info)) << "the successor is open below";
   }
+}
+
+// Once the held close has returned below, the lower library may hand its
+// value to an open before the close's mark ends. An open refused then must
+// still close its own new session, not take the stale mark for a close of
+// it under way.
+TEST_F(OneClosePerInstanceTest, AnOpenRefusedWhileTheEarlierCloseStillEndsClosesItsOwnSession) {
+  const uint32_t session = open();
+  addReservedIrqContexts(1);
+  ViDazoSim_InjectStatus("ViDazoDll_ReserveIrqContext", kLowerFailure, 1);
+  testsync::Signal opened;
+  std::thread opener;
+  testsupport::OnSeam seam(tSeam::closeAfterLowerClose, [&] {
+    opener = std::thread([&] {
+      ASSERT_EQ(0, ViDazoSim_SetNextSession(session));
+      uint32_t again = 0;
+      EXPECT_EQ(kLowerFailure, ViDazoHx_Open("bitfile", "signature", "sim0", 0, &again));
+      opened.raise();
+    });
+    EXPECT_TRUE(opened.waitFor()) << "the undo must not wait for the close that holds the seam";
+  });
+  EXPECT_EQ(0, ViDazoHx_Close(session, 0));
+  opener.join();
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 0), closed(session, 1)));
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+  EXPECT_FALSE(cleanupRegistered(session));
 }
 
 // The busy child of a parent whose close waits for it leaves the parent's

@@ -11,7 +11,8 @@
 #include <atomic>
 
 // The close seams sit in a close's window: its record is gone, registryLock
-// is let go, and the session is still open below.
+// is let go, and the session is still open below (closeAfterLowerClose: no
+// longer, so the lower library may hand its value out again).
 enum class tSeam {
   acquireAfterEnsure,                  // an acquisition has ensured its FIFO record and looks it up again
   releaseBeforeOwnClose,               // a release decided to finish a put-off close and calls it next
@@ -21,6 +22,7 @@ enum class tSeam {
   putOffCloseBeforeLowerClose,         // that close calls the lower close next
   parentCloseBeforeWithdraw,           // a pending parent's close, after its last child, withdraws next
   parentCloseBeforeLowerClose,         // that close calls the lower close next
+  closeAfterLowerClose,                // any of those closes returned below; it ends its mark, then a pending parent's close
   closeBeforeWaitingForCloseInFlight,  // a host's close met another close of the value in flight and waits next
   undoBeforeClose                      // an open that failed has let go of registryLock and closes its session next
 };
