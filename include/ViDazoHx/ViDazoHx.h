@@ -392,7 +392,10 @@ typedef struct ViDazoHx_DataRecord {
  *  - ViDazoHx_StatusLibraryNotOpen: the lower library is not bound.
  *
  * After an error past the lower open, the session is closed again (with
- * attribute 1) before the call returns.
+ * attribute 1) before the call returns. See ViDazoHx_OpenResource() for
+ * what a refused open leaves behind when the lower library hands out a
+ * value that still designates an earlier session, and for a put-off close
+ * that such an open finishes.
  */
 VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, const char* resource,
                                    uint32_t attribute, uint32_t* sessionOut);
@@ -417,6 +420,26 @@ VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, c
  *    library, or is closed;
  *  - ViDazoHx_StatusMemoryFull, ViDazoHx_StatusUnexpectedFailure,
  *    ViDazoHx_StatusSyncInitFailed: the session could not be recorded.
+ *
+ * What a refused open leaves behind. The undo closes, with attribute 1,
+ * the lower session this call opened and nothing else: no session of the
+ * host's is closed by an open that failed. Ordinarily that is a full close
+ * of the new session (and, for ViDazoHx_Open(), the withdrawal of its
+ * cleanup). When the lower library has closed an earlier session on its
+ * own and hands its value out again, the library still holds that earlier
+ * session's record, children included: a refused open of that value then
+ * closes only its new lower session (ViDazoHx_Open() also withdraws the
+ * cleanup it registered) and leaves the record and its links as they
+ * were, until the host closes the earlier session. Earlier releases
+ * undid such an open with a full close of the value, which closed the
+ * earlier session's resource sessions behind the host's back.
+ *
+ * A value handed out again moves its kept record under `parent` (or, for
+ * ViDazoHx_Open(), out from under any parent). When that takes the last
+ * resource session of a parent whose close was put off
+ * (ViDazoHx_StatusRegionsOutstanding), the call finishes that close on its
+ * own thread, with attribute 1, before it returns, as the close of that
+ * resource session would have.
  */
 VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource, uint32_t attribute,
                                            uint32_t* sessionOut);
@@ -433,8 +456,17 @@ VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource
  *                  finished by a release) use 1. The simulated target
  *                  ignores it.
  * @return
- *  - the lower close's status (a session not opened through this library
- *    is still closed in the lower library);
+ *  - the lower close's status (a session not opened through this library,
+ *    or closed already, is still closed in the lower library, which
+ *    answers for it);
+ *  - 0 without calling the lower library, when another close of the same
+ *    session is under way in the library (one the library finishes on its
+ *    own account, the host's cleanup, or a Close on another thread) and
+ *    has already taken it out of the registry: the call waits until that
+ *    close has closed the session below. Earlier releases closed twice in
+ *    that case: the second Close found no record, withdrew the host
+ *    cleanup again and called the lower close again, and, once the lower
+ *    library had handed the value to a new session, closed that one;
  *  - ViDazoHx_StatusSessionNotSupported: bit 0x2000;
  *  - ViDazoHx_StatusRegionsOutstanding: regions of the session, or of one
  *    of its resource sessions, are lent to the host. Nothing is taken back;
@@ -445,6 +477,13 @@ VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource
  *    the close completes only when the last of its regions, old or new,
  *    comes back;
  *  - ViDazoHx_StatusLibraryNotOpen.
+ *
+ * Each session is closed in the lower library once, by exactly one close.
+ * The cleanup procedure that ViDazoHx_Open() registers closes the session
+ * with attribute 1 and returns 0. When it meets a close of the session
+ * already under way it returns 0 at once, without waiting: that close
+ * withdraws the procedure, and a host may hold the withdrawal until the
+ * procedure has returned.
  */
 VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute);
 
