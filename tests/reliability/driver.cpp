@@ -533,7 +533,7 @@ std::string Driver::adopt(const std::vector<Model>& candidates) {
       difference = checkState();
       if (difference.empty()) return "";
     }
-    if (first.empty()) first = difference;
+    first += (first.empty() ? "" : "; or ") + difference;
   }
   return first;
 }

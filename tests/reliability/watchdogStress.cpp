@@ -2,7 +2,9 @@
 // on FIFOs of long-lived sessions and of short-lived sessions with children,
 // while open, close, StartFifo, download, reset, register and IRQ calls run
 // beside them; the host's cleanup runs at the end with the threads still
-// working. Runs for VIDAZOHX_STRESS_SECONDS (default 3).
+// working. Runs for VIDAZOHX_STRESS_SECONDS (default 3), in rounds of about
+// a second: each ends with the host's cleanup, which races the put-off
+// closes the workers finish, and the next opens new long-lived sessions.
 //
 // The lower library's journal is read in epochs: the workers pause at a
 // barrier, the journal is drained and cleared, and they go on. So the run
@@ -68,7 +70,8 @@ struct Shared {
   std::vector<uint32_t> longLived;         // sessions never closed by the workers
   std::vector<uint32_t> churn;             // short-lived sessions any worker may close
   std::map<uint64_t, uint64_t> acquired;   // (session << 8 | fifo) -> elements lent
-  std::map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> delivered;  // long-lived stream pieces
+  std::map<uint64_t, std::vector<std::pair<uint32_t, uint32_t>>> delivered;  // (round, session) -> stream pieces
+  uint64_t round = 0;
   std::vector<Instance> instances;         // the host's log, by instance
   std::vector<uint32_t> reusable;          // short-lived values the host closed
   std::atomic<const char*> inExport[kWorkers];
@@ -182,7 +185,7 @@ void acquire(int worker, std::vector<Held>& held, uint32_t session, uint32_t fif
     if (longLived && !write && count != 0) {
       region.first = elements[0] - session;  // the generator's stream index
       region.elements = elements;
-      shared.delivered[session].push_back({region.first, count});
+      shared.delivered[shared.round << 32 | session].push_back({region.first, count});
     }
   }
   held.push_back(region);
@@ -326,12 +329,10 @@ void drainJournal(std::map<uint64_t, uint64_t>* released, int* doubleCloses) {
 
 }  // namespace
 
-int main() {
-  const char* configured = std::getenv("VIDAZOHX_STRESS_SECONDS");
-  const double seconds = configured != nullptr ? std::atof(configured) : 3.0;
-  const auto watchdog = std::chrono::seconds(30);
-  ViDazoSim_Reset();
-  HostRuntimeSim_Reset();
+// Opens the long-lived sessions of a round. Workers are paused or not yet
+// started.
+void openLongLived() {
+  std::vector<uint32_t> sessions;
   for (int index = 0; index < 2; ++index) {
     uint32_t parent = 0, child = 0;
     ViDazoHx_Open("bitfile", "signature", "sim0", 0, &parent);
@@ -340,9 +341,47 @@ int main() {
       ViDazoHx_StartFifo(session, kReadFifo);
       ViDazoHx_StartFifo(session, kWriteFifo);
       ViDazoSim_StartGenerator(session, kReadFifo, session, ~0ull);
-      shared.longLived.push_back(session);
+      sessions.push_back(session);
     }
   }
+  std::lock_guard<std::mutex> hold(shared.lock);
+  shared.longLived = sessions;
+  shared.churn.clear();
+  shared.noOpen = false;
+}
+
+// The host stops with the workers still running: its cleanup closes what
+// is open, racing the put-off closes the workers' disposals finish, and
+// their calls from then on meet closed sessions. An open under way
+// meanwhile registers after the run; the next round's run, or the last
+// one after the workers stop, takes it.
+void stopHost(std::chrono::seconds watchdog, std::map<uint64_t, uint64_t>* released, int* doubleCloses,
+              int* liveClosed) {
+  {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    shared.noOpen = true;
+  }
+  pauseWorkers(watchdog);
+  drainJournal(released, doubleCloses);
+  *liveClosed += liveInstancesClosed();
+  {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    for (Instance& instance : shared.instances) instance.closed = true;
+  }
+  resumeWorkers();
+  HostRuntimeSim_RunCleanup();
+  pauseWorkers(watchdog);
+  drainJournal(released, doubleCloses);
+}
+
+int main() {
+  const char* configured = std::getenv("VIDAZOHX_STRESS_SECONDS");
+  const double seconds = configured != nullptr ? std::atof(configured) : 3.0;
+  const int rounds = std::max(1, static_cast<int>(seconds));
+  const auto watchdog = std::chrono::seconds(30);
+  ViDazoSim_Reset();
+  HostRuntimeSim_Reset();
+  openLongLived();
   ViDazoSim_ClearJournal();
   std::vector<std::thread> workers;
   for (int worker = 0; worker < kWorkers; ++worker) workers.emplace_back(work, worker);
@@ -350,36 +389,33 @@ int main() {
   std::map<uint64_t, uint64_t> released;
   int doubleCloses = 0, liveClosed = 0;
   const auto start = Clock::now();
-  while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
-    // An epoch ends after kEpoch or when the journal fills; the short sleeps
-    // pace the check, they order nothing.
-    const auto epochStart = Clock::now();
-    while (Clock::now() - epochStart < kEpoch && ViDazoSim_JournalCount() < kJournalDrainAt) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int round = 1; round <= rounds; ++round) {
+    while (Clock::now() - start < std::chrono::duration<double>(seconds * round / rounds)) {
+      // An epoch ends after kEpoch or when the journal fills; the short
+      // sleeps pace the check, they order nothing.
+      const auto epochStart = Clock::now();
+      while (Clock::now() - epochStart < kEpoch && ViDazoSim_JournalCount() < kJournalDrainAt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      pauseWorkers(watchdog);
+      drainJournal(&released, &doubleCloses);
+      liveClosed += liveInstancesClosed();
+      resumeWorkers();
     }
-    pauseWorkers(watchdog);
-    drainJournal(&released, &doubleCloses);
-    liveClosed += liveInstancesClosed();
+    stopHost(watchdog, &released, &doubleCloses, &liveClosed);
+    if (round < rounds) {
+      {
+        std::lock_guard<std::mutex> hold(shared.lock);
+        ++shared.round;
+      }
+      openLongLived();
+    }
+    if (round == rounds) {
+      std::lock_guard<std::mutex> hold(shared.lock);
+      shared.stop = true;
+    }
     resumeWorkers();
   }
-  // The host stops with the workers still running: its cleanup closes what
-  // is open, and their calls from then on meet closed sessions. An open
-  // under way meanwhile registers after the run; the second run takes it.
-  {
-    std::lock_guard<std::mutex> hold(shared.lock);
-    shared.noOpen = true;
-  }
-  pauseWorkers(watchdog);
-  drainJournal(&released, &doubleCloses);
-  liveClosed += liveInstancesClosed();
-  resumeWorkers();
-  HostRuntimeSim_RunCleanup();
-  pauseWorkers(watchdog);
-  {
-    std::lock_guard<std::mutex> hold(shared.lock);
-    shared.stop = true;
-  }
-  resumeWorkers();
   for (std::thread& worker : workers) worker.join();
   HostRuntimeSim_RunCleanup();
   drainJournal(&released, &doubleCloses);
@@ -396,7 +432,7 @@ int main() {
     for (std::size_t index = 1; index < stream.second.size(); ++index) {
       const auto& before = stream.second[index - 1];
       if (before.first + before.second != stream.second[index].first) {
-        fail("session " + std::to_string(stream.first) + ": stream elements skipped or repeated");
+        fail("session " + std::to_string(stream.first & 0xFFFFFFFFu) + ": stream elements skipped or repeated");
         break;
       }
     }

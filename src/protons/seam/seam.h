@@ -10,20 +10,30 @@
 
 #include <atomic>
 
+// The close seams sit in a close's window: its record is gone, registryLock
+// is let go, and the session is still open below (closeAfterLowerClose: no
+// longer, so the lower library may hand its value out again).
+enum class tSeam {
+  acquireAfterEnsure,                  // an acquisition has ensured its FIFO record and looks it up again
+  releaseBeforeOwnClose,               // a release decided to finish a put-off close and calls it next
+  closeBeforeWithdraw,                 // a host's (or cleanup's, or undo's) close withdraws the host registration next
+  closeBeforeLowerClose,               // that close calls the lower close next
+  putOffCloseBeforeWithdraw,           // the close a last release finishes withdraws the host registration next
+  putOffCloseBeforeLowerClose,         // that close calls the lower close next
+  parentCloseBeforeWithdraw,           // a pending parent's close, after its last child, withdraws next
+  parentCloseBeforeLowerClose,         // that close calls the lower close next
+  closeAfterLowerClose,                // any of those closes returned below; it ends its mark, then a pending parent's close
+  closeBeforeWaitingForCloseInFlight,  // a host's close met another close of the value in flight and waits next
+  undoBeforeClose,                     // an open that failed has let go of registryLock and closes its session next
+  reserveFoundNoSpare,                 // an acquisition found no spare queue node and takes regionMutex to make one
+  startFifoBeforeLower,                // FIFO start ensured the record; starts the FIFO in the lower library next
+  guardBeforeForward,                  // download or reset found no region out; forwards next
+  acquireBeforeLower                   // an acquisition holds its FIFO's turn lock; asks the lower library next
+};
 // Every point where a path has let go of registryLock or a regionMutex and
 // calls out next (to the lower library, the host or ViDazoHx_Close()) has a
-// seam: those are the windows in which another host thread may act on the
-// same session value. kSeamCount follows the last of them.
-enum class tSeam {
-  acquireAfterEnsure,       // an acquisition has ensured its FIFO record and looks it up again
-  releaseBeforeOwnClose,    // a release decided to finish a put-off close and calls it next
-  closeBeforeLowerClose,    // a close removed the record; withdraws and closes in the lower library next
-  closeBeforePendingParent, // a close closed its session; settles the parent that waited for it next
-  openBeforeUndo,           // an open failed after the lower open; closes the new session next
-  startFifoBeforeLower,     // FIFO start ensured the record; starts the FIFO in the lower library next
-  guardBeforeForward,       // download or reset found no region out; forwards next
-  acquireBeforeLower        // an acquisition holds its FIFO's turn lock; asks the lower library next
-};
+// seam above: the windows in which another host thread may act on the same
+// session value. A driver that tries each one counts them by kSeamCount.
 constexpr int kSeamCount = static_cast<int>(tSeam::acquireBeforeLower) + 1;
 
 using tSeamHook = void (*)(tSeam seam);
