@@ -180,7 +180,10 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistrati
   const uint32_t session = *sessionOut;
   endClosesInFlightOf(session);
   tSessionState* record = sessionRegistry.emplace(session, &outcome->inserted);
-  if (outcome->inserted) record->generation = ++lastGeneration;
+  // The lower library hands a value out only to a new session: a kept
+  // record describes that one now, and a close the library started for the
+  // session that had the value before must not reach it.
+  if (record != nullptr) record->generation = ++lastGeneration;
   int32_t status = containerCheck(sessionRegistry.allocationFailed());
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent, outcome));
   if (status >= 0 && parent == 0) unlinkFromParent(*record, session, outcome);
@@ -209,6 +212,11 @@ uint64_t closeInFlightToken(uint32_t session) {
     if (entry->session == session) return entry->token;
   }
   return 0;
+}
+
+bool closeStillInFlight(const tCloseInFlight& entry) {
+  tSharedHolder registry(registryLock);
+  return isCloseInFlight(entry.token);
 }
 
 // waitForCloseInFlight()
