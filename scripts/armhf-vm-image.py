@@ -102,9 +102,13 @@ class Plan:
         self.singles = []
         self.excluded = []
         self.paths = set()
+        self.directories = set()
 
-    def add(self, test, command, source):
-        wd = test_property(test, "WORKING_DIRECTORY", os.getcwd())
+    def add(self, test, command, source, build):
+        # Without a working directory of its own a test runs in the build
+        # tree (its directory there, for CTest; no test here depends on which).
+        wd = test_property(test, "WORKING_DIRECTORY", build)
+        self.directories.add(wd)
         environment = dict(self.environment)
         for assignment in test_property(test, "ENVIRONMENT", []):
             key, _, value = assignment.partition("=")
@@ -133,7 +137,7 @@ class Plan:
             self.singles.append((test["name"], tuple(command), wd, env_key, timeout, will_fail, skip_code))
         # The files the commands name, the source tree's expected outputs
         # and scripts among them (the build tree is in the image anyway).
-        for path in [wd] + command:
+        for path in command:
             if path.startswith(source + "/") and os.path.exists(path):
                 self.paths.add(path)
 
@@ -365,7 +369,7 @@ def main():
             fail(f"{test['name']}: {command[0]} is not a program of the image")
         if command[0].startswith("/") and not os.path.exists(command[0]):
             fail(f"{test['name']}: {command[0]} does not exist")
-        plan.add(test, command, source)
+        plan.add(test, command, source, build)
     if not plan.groups and not plan.singles:
         fail("no test to run")
 
@@ -382,11 +386,12 @@ def main():
     # The build tree's programs and libraries, where the tests expect them.
     tree = [os.path.join(build, d) for d in ("bin", "lib", "variants") if os.path.isdir(os.path.join(build, d))]
     for path in sorted(plan.paths):
-        if not any(path == t or path.startswith(t + "/") for t in tree):
-            if os.path.isdir(path):
-                archive.directory(path)
-            else:
-                archive.copy(path)
+        if os.path.isdir(path):
+            archive.directory(path)
+        elif not any(path.startswith(t + "/") for t in tree):
+            archive.copy(path)
+    for directory in sorted(plan.directories):
+        archive.directory(directory)
     elf_files, provided = [], set()
     for directory in tree:
         archive.copy(directory)

@@ -73,7 +73,10 @@ unpack_package() {
 # The metapackage follows the current kernel; it depends on the versioned image.
 kernel_package=$(apt-cache depends linux-image-rt-armmp:armhf |
   sed -n 's/^ *Depends: \(linux-image-[0-9][^:]*\).*/\1/p' | head -n 1)
-[[ -n $kernel_package ]] || { echo "armhf-vm: cannot resolve linux-image-rt-armmp:armhf (see scripts/install-deps.sh)" >&2; exit 1; }
+if [[ -z $kernel_package ]]; then
+  echo "armhf-vm: cannot resolve linux-image-rt-armmp:armhf (see scripts/install-deps.sh)" >&2
+  exit 1
+fi
 version=${kernel_package#linux-image-}
 if [[ ! -f $cache/root/boot/vmlinuz-$version ]]; then
   rm -rf "$cache/root" "$cache"/*.deb

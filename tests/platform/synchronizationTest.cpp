@@ -544,7 +544,9 @@ class PriorityInheritance : public ::testing::Test {
     pthread_mutex_t probe;
     const int probeResult = pthread_mutex_init(&probe, &attributes);
     pthread_mutexattr_destroy(&attributes);
-    if (probeResult != 0) GTEST_SKIP() << "no priority-inheriting mutexes here (" << std::strerror(probeResult) << "): tMutex fell back";
+    if (probeResult != 0) {
+      GTEST_SKIP() << "no priority-inheriting mutexes here (" << std::strerror(probeResult) << "): tMutex fell back";
+    }
     pthread_mutex_destroy(&probe);
 
     int schedulingResult = 0;
@@ -553,7 +555,10 @@ class PriorityInheritance : public ::testing::Test {
       realTime.sched_priority = kWaiterPriority;
       schedulingResult = pthread_setschedparam(pthread_self(), SCHED_FIFO, &realTime);
     }).get();
-    if (schedulingResult != 0) GTEST_SKIP() << "SCHED_FIFO priority " << kWaiterPriority << " cannot be set (" << std::strerror(schedulingResult) << ")";
+    if (schedulingResult != 0) {
+      GTEST_SKIP() << "SCHED_FIFO priority " << kWaiterPriority << " cannot be set ("
+                   << std::strerror(schedulingResult) << ")";
+    }
     holder.post([&] { holderTid = static_cast<pid_t>(syscall(SYS_gettid)); }).get();
   }
 
