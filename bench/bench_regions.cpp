@@ -9,7 +9,9 @@
 // host stand-in's share of a cycle (cleanup registration and withdrawal,
 // reference creation and disposal), and against one priority-inheriting
 // mutex lock+unlock pair, all in the same run. The library's own cost per
-// cycle is library - lower - host; the goal is at most 8 mutex pairs.
+// cycle is library - lower - host; the goal is at most 7 mutex pairs with
+// timeouts 0 and infinite. What a finite timeout adds (two clock reads) is
+// judged by instruction count instead (tests/perf), which load cannot move.
 //
 // Scaling: region cycles per second (wall time) with two threads, each on a
 // FIFO of its own, against one thread; the FIFOs in two sessions, then in
@@ -143,8 +145,14 @@ void scalingCycles(benchmark::State& state) {
 }  // namespace
 
 // Timeouts: 0 (no wait), a finite one (the stopwatch is read), no limit.
-BENCHMARK(cycleThroughLibrary)->Arg(0)->Arg(kTimeout)->Arg(ViDazoHx_InfiniteTimeout);
-BENCHMARK(cycleLowerDirectly)->Arg(0)->Arg(kTimeout)->Arg(ViDazoHx_InfiniteTimeout);
+// The library's cycle and its lower-library anchor run back to back for each
+// timeout, so that a burst of load elsewhere falls on both alike.
+BENCHMARK(cycleThroughLibrary)->Arg(0);
+BENCHMARK(cycleLowerDirectly)->Arg(0);
+BENCHMARK(cycleThroughLibrary)->Arg(kTimeout);
+BENCHMARK(cycleLowerDirectly)->Arg(kTimeout);
+BENCHMARK(cycleThroughLibrary)->Arg(ViDazoHx_InfiniteTimeout);
+BENCHMARK(cycleLowerDirectly)->Arg(ViDazoHx_InfiniteTimeout);
 BENCHMARK(cycleHostShare);
 BENCHMARK(piMutexPair);
 BENCHMARK(scalingCycles)

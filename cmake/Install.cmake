@@ -78,19 +78,34 @@ vidazohx_install_package(ViDazoSim ${VIDAZOSIM_CMAKE_INSTALL_DIR} sim)
 
 # ---- pkg-config -------------------------------------------------------------
 
-# The .pc files locate the prefix from their own place (${pcfiledir}), so the
-# same files serve `cmake --install --prefix <anywhere>` and the packages.
-file(RELATIVE_PATH VIDAZOHX_PC_PREFIX_FROM_PCFILEDIR
-  /root/${VIDAZOHX_PKGCONFIG_INSTALL_DIR} /root)
-string(REGEX REPLACE "/$" "" VIDAZOHX_PC_PREFIX_FROM_PCFILEDIR "${VIDAZOHX_PC_PREFIX_FROM_PCFILEDIR}")
+# Two sets of .pc files from the same templates. The installed ones locate
+# the prefix from their own place (${pcfiledir}), so the same files serve
+# `cmake --install --prefix <anywhere>` and the packages. The build tree's,
+# in <build>/pkgconfig, name the build tree's library directory and the
+# source tree's headers, so that a host can be built against a build tree
+# (PKG_CONFIG_PATH=<build>/pkgconfig) before anything is installed.
+file(RELATIVE_PATH _pc_up /root/${VIDAZOHX_PKGCONFIG_INSTALL_DIR} /root)
+string(REGEX REPLACE "/$" "" _pc_up "${_pc_up}")
 foreach(pc vidazohx vidazosim vokelsrvsim hostruntimesim)
+  set(VIDAZOHX_PC_PREFIX "\${pcfiledir}/${_pc_up}")
+  set(VIDAZOHX_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+  set(VIDAZOHX_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/pkgconfig/${pc}.pc.in
+    ${PROJECT_BINARY_DIR}/cmake/pkgconfig/${pc}.pc @ONLY)
+
+  set(VIDAZOHX_PC_PREFIX ${PROJECT_BINARY_DIR})
+  set(VIDAZOHX_PC_LIBDIR ${VIDAZOHX_LIBRARY_DIR})
+  set(VIDAZOHX_PC_INCLUDEDIR ${PROJECT_SOURCE_DIR}/sim/include)
+  if(pc STREQUAL "vidazohx")
+    set(VIDAZOHX_PC_INCLUDEDIR ${PROJECT_SOURCE_DIR}/include)
+  endif()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/pkgconfig/${pc}.pc.in
     ${PROJECT_BINARY_DIR}/pkgconfig/${pc}.pc @ONLY)
 endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/vidazohx.pc
+install(FILES ${PROJECT_BINARY_DIR}/cmake/pkgconfig/vidazohx.pc
   DESTINATION ${VIDAZOHX_PKGCONFIG_INSTALL_DIR} COMPONENT development)
 install(FILES
-  ${PROJECT_BINARY_DIR}/pkgconfig/vidazosim.pc
-  ${PROJECT_BINARY_DIR}/pkgconfig/vokelsrvsim.pc
-  ${PROJECT_BINARY_DIR}/pkgconfig/hostruntimesim.pc
+  ${PROJECT_BINARY_DIR}/cmake/pkgconfig/vidazosim.pc
+  ${PROJECT_BINARY_DIR}/cmake/pkgconfig/vokelsrvsim.pc
+  ${PROJECT_BINARY_DIR}/cmake/pkgconfig/hostruntimesim.pc
   DESTINATION ${VIDAZOHX_PKGCONFIG_INSTALL_DIR} COMPONENT sim)

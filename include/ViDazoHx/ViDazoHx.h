@@ -24,16 +24,40 @@
  * positive warning (the call did its work; the warning comes from below).
  * The statuses the library makes itself are the ViDazoHx_Status* macros;
  * any other value comes from the lower library, the resource broker or the
- * host runtime and is passed on unchanged. ViDazoHx_StatusText() names
- * them. Each function lists the outcomes a host can see.
+ * host runtime and is passed on unchanged. Each function lists the
+ * outcomes a host can see.
+ *
+ * ViDazoHx_StatusText() names the library's own statuses only; for any
+ * other it says where the status came from. Names of statuses from below
+ * come from the lower library's own name function, if it has one (the
+ * simulated target's is ViDazoSim_StatusText(), which also names the
+ * simulated broker's), so a host asks that first:
+ * @code
+ * const char* name = ViDazoSim_StatusText(status);  // NULL: not one of the lower library's
+ * if (name == NULL) name = ViDazoHx_StatusText(status);
+ * @endcode
+ *
+ * Session values the library does not hold (never opened through it, or
+ * closed) meet two answers. StartFifo and the acquire-region functions
+ * answer ViDazoHx_StatusSessionNotFound (-63195): they keep the FIFO's
+ * record in the library's own record of the session, so without that
+ * record they cannot proceed, and they call nothing below. Close passes
+ * such a value on to the lower library and returns its answer (the
+ * simulated target: ViDazoSim_StatusInvalidSession, -63001), so that a
+ * session the library lost track of is still closed below. The other FIFO
+ * functions (ConfigureFifo, ConfigureFifo2, StopFifo, ReadFifoScalar,
+ * WriteFifoScalar, GetPeerToPeerFifoEndpoint) keep no record and only
+ * forward, so the lower library answers for them too.
  *
  * @section vidazohx_timeouts Timeouts
- * Timeouts are in milliseconds; 0 means "do not wait" and
- * ViDazoHx_InfiniteTimeout "no limit". WaitOnIrqs, ReadFifoScalar and
- * WriteFifoScalar hand theirs to the lower library. The acquire-region
- * functions measure theirs from the moment they are called, so time spent
- * queued behind another acquisition of the same FIFO counts against it;
- * which timeout status they give is described at
+ * Timeouts are unsigned 32-bit milliseconds; 0 means "do not wait" and
+ * ViDazoHx_InfiniteTimeout (0xFFFFFFFF, what -1 becomes) "no limit". Any
+ * other value is a limit, and a host language's negative number arrives as
+ * a large one: -2 is 4294967294 ms, about 49.7 days. WaitOnIrqs,
+ * ReadFifoScalar and WriteFifoScalar hand theirs to the lower library. The
+ * acquire-region functions measure theirs from the moment they are called,
+ * so time spent queued behind another acquisition of the same FIFO counts
+ * against it; which timeout status they give is described at
  * ViDazoHx_AcquireFifoReadRegionScalar().
  *
  * @section vidazohx_threads Threads
@@ -103,25 +127,49 @@
  * ViDazoHx_DataRecord.
  *
  * @section vidazohx_load Load failure
- * Loading libViDazoHx.so opens the lower library, libViDazo.so, through the
- * loader's search path (LD_LIBRARY_PATH, the loader cache, the default
- * directories: the library carries no RPATH) and resolves all of its
- * functions. When the lower library cannot be opened, or lacks any of its
- * functions, the library halts the process on purpose, during the load: a
- * host cannot be told that a library failed to load, and every function
- * would run on an unbound lower library. The load never returns. On
- * standard error come, when libViDazo.so is missing, the open error
+ * The library needs its lower library under two file names, found through
+ * the loader's search path (LD_LIBRARY_PATH, the loader cache, the default
+ * directories; the library carries no RPATH), and fails differently
+ * without each:
  *
- *     Error opening libViDazo.so: libViDazo.so: cannot open shared object file: No such file or directory
+ *   - libViDazo.so.inherit, the name the library is linked against (and
+ *     libVoKelSrv.so.13, the resource broker's, likewise). Without it the
+ *     dynamic loader refuses libViDazoHx.so before any of the library's code
+ *     runs. A host linked against the library does not start: the loader
+ *     prints
  *
- * then, in either case, the assertion line and the halt message
+ *         <program>: error while loading shared libraries: libViDazo.so.inherit: cannot open shared object file: No such file or directory
  *
- *     [ViDazoHx|protons/dll/posix/tDLLMain|59] !!!ASSERT!!!
- *     Main failed during process attach request.  Module not loaded. No choice but to halt the process.
+ *     and the process exits with status 127 before main. A host that loads
+ *     the library with dlopen() gets NULL, and dlerror() names the missing
+ *     file; the host goes on running.
  *
- * after which the process stops with a trap signal (SIGTRAP). So make sure
- * libViDazo.so can be found before loading libViDazoHx.so. For the same
- * reason a host never sees ViDazoHx_StatusLibraryNotFound or
+ *   - libViDazo.so, the name the library opens while it loads, to resolve
+ *     the lower library's functions. When it cannot be opened, or lacks any
+ *     of those functions, the library halts the process on purpose, during
+ *     the load, also inside dlopen(): a host cannot be told that a library's
+ *     load-time work failed, and every function would run on an unbound
+ *     lower library. dlopen() never returns. On standard error come, when
+ *     libViDazo.so is missing, the open error
+ *
+ *         Error opening libViDazo.so: libViDazo.so: cannot open shared object file: No such file or directory
+ *
+ *     then, in either case, the assertion line and the halt message
+ *
+ *         [ViDazoHx|protons/dll/posix/tDLLMain|59] !!!ASSERT!!!
+ *         Main failed during process attach request.  Module not loaded. No choice but to halt the process.
+ *
+ *     after which the process stops with a trap signal (SIGTRAP; a shell
+ *     reports status 133), even when the host handles SIGTRAP itself.
+ *
+ * So the two cases tell themselves apart: the first is reported by the
+ * loader (exit status 127, or NULL from dlopen()) and names
+ * libViDazo.so.inherit; the second ends the process by SIGTRAP after the
+ * library's own lines. Both names must be present: the simulated lower
+ * library installs libViDazo.so as a link to libViDazo.so.inherit. A host that must survive the
+ * second case can call dlopen("libViDazo.so", RTLD_LAZY) itself before it
+ * loads libViDazoHx.so, and stop there when that fails. For the same reason
+ * a host never sees ViDazoHx_StatusLibraryNotFound or
  * ViDazoHx_StatusEntryPointMissing returned by a function.
  *
  * @section vidazohx_version Version
@@ -224,6 +272,8 @@ extern "C" {
  * without its prefix for every status the library produces and for the
  * lower library's FIFO timeout (-50400), otherwise "warning from below"
  * (positive) or "error from the lower library, broker or host" (negative).
+ * For the name of a status from below, ask the lower library's own name
+ * function first (see @ref vidazohx_statuses).
  * The text is static; the function is inline, so it adds no export.
  * @param status Any status a function of this library returned.
  * @return The name, never NULL.
@@ -342,7 +392,10 @@ typedef struct ViDazoHx_DataRecord {
  *  - ViDazoHx_StatusLibraryNotOpen: the lower library is not bound.
  *
  * After an error past the lower open, the session is closed again (with
- * attribute 1) before the call returns.
+ * attribute 1) before the call returns. See ViDazoHx_OpenResource() for
+ * what a refused open leaves behind when the lower library hands out a
+ * value that still designates an earlier session, and for a put-off close
+ * that such an open finishes.
  */
 VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, const char* resource,
                                    uint32_t attribute, uint32_t* sessionOut);
@@ -367,6 +420,26 @@ VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, c
  *    library, or is closed;
  *  - ViDazoHx_StatusMemoryFull, ViDazoHx_StatusUnexpectedFailure,
  *    ViDazoHx_StatusSyncInitFailed: the session could not be recorded.
+ *
+ * What a refused open leaves behind. The undo closes, with attribute 1,
+ * the lower session this call opened and nothing else: no session of the
+ * host's is closed by an open that failed. Ordinarily that is a full close
+ * of the new session (and, for ViDazoHx_Open(), the withdrawal of its
+ * cleanup). When the lower library has closed an earlier session on its
+ * own and hands its value out again, the library still holds that earlier
+ * session's record, children included: a refused open of that value then
+ * closes only its new lower session (ViDazoHx_Open() also withdraws the
+ * cleanup it registered) and leaves the record and its links as they
+ * were, until the host closes the earlier session. Earlier releases
+ * undid such an open with a full close of the value, which closed the
+ * earlier session's resource sessions behind the host's back.
+ *
+ * A value handed out again moves its kept record under `parent` (or, for
+ * ViDazoHx_Open(), out from under any parent). When that takes the last
+ * resource session of a parent whose close was put off
+ * (ViDazoHx_StatusRegionsOutstanding), the call finishes that close on its
+ * own thread, with attribute 1, before it returns, as the close of that
+ * resource session would have.
  */
 VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource, uint32_t attribute,
                                            uint32_t* sessionOut);
@@ -383,15 +456,34 @@ VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource
  *                  finished by a release) use 1. The simulated target
  *                  ignores it.
  * @return
- *  - the lower close's status (a session not opened through this library
- *    is still closed in the lower library);
+ *  - the lower close's status (a session not opened through this library,
+ *    or closed already, is still closed in the lower library, which
+ *    answers for it);
+ *  - 0 without calling the lower library, when another close of the same
+ *    session is under way in the library (one the library finishes on its
+ *    own account, the host's cleanup, or a Close on another thread) and
+ *    has already taken it out of the registry: the call waits until that
+ *    close has closed the session below. Earlier releases closed twice in
+ *    that case: the second Close found no record, withdrew the host
+ *    cleanup again and called the lower close again, and, once the lower
+ *    library had handed the value to a new session, closed that one;
  *  - ViDazoHx_StatusSessionNotSupported: bit 0x2000;
  *  - ViDazoHx_StatusRegionsOutstanding: regions of the session, or of one
  *    of its resource sessions, are lent to the host. Nothing is taken back;
  *    the close is put off and completes by itself when the last of those
  *    regions is given back (the host need not call again). Resource
- *    sessions below it with nothing lent may be closed already;
+ *    sessions below it with nothing lent may be closed already. A put-off
+ *    close does not stop the session: new acquisitions on it succeed, and
+ *    the close completes only when the last of its regions, old or new,
+ *    comes back;
  *  - ViDazoHx_StatusLibraryNotOpen.
+ *
+ * Each session is closed in the lower library once, by exactly one close.
+ * The cleanup procedure that ViDazoHx_Open() registers closes the session
+ * with attribute 1 and returns 0. When it meets a close of the session
+ * already under way it returns 0 at once, without waiting: that close
+ * withdraws the procedure, and a host may hold the withdrawal until the
+ * procedure has returned.
  */
 VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute);
 
@@ -675,7 +767,10 @@ VIDAZOHX_API int32_t ViDazoHx_WriteFifoScalar(uint32_t session, uint32_t fifo, V
  * regions go back to the lower library in acquisition order. While any
  * region of a session is out, its close is put off and its download and
  * reset are refused. The FIFO must have been started with
- * ViDazoHx_StartFifo() (or the record is made here).
+ * ViDazoHx_StartFifo() (or the record is made here). A close of the session
+ * put off by regions still out does not stop new acquisitions: they
+ * succeed, and the session closes when the last of its regions comes back
+ * (see ViDazoHx_Close()).
  *
  * One acquisition per FIFO runs at a time; others queue behind it (see
  * @ref vidazohx_threads for what that holds up).

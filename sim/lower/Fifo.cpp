@@ -141,11 +141,21 @@ bool deviceHasWork(const Fifo& fifo) {
   return ready != 0 && (ready >= deviceWakeAt(fifo) || fifo.hostWaiters != 0);
 }
 
+// Whether a sleeping device thread should be woken now: it has work, or it
+// sleeps without a time limit and something became ready. Without the
+// latter a device that ran dry would keep a few committed elements (or free
+// places) until a quarter of the ring gathered. The FIFO is locked.
+bool deviceShouldWake(const Fifo& fifo) {
+  if (!fifo.deviceWaiting) return false;
+  if (deviceHasWork(fifo)) return true;
+  return fifo.deviceWaitsEmpty && fifo.started && fifo.targetAvailable() != 0;
+}
+
 // Tells waiters a FIFO changed, and wakes a sleeping device thread when it
-// now has work. The FIFO is locked.
+// should run. The FIFO is locked.
 void notifyChanged(Fifo& fifo) {
   fifo.changed.notify_all();
-  if (fifo.deviceWaiting && deviceHasWork(fifo)) fifo.deviceWake.notify_one();
+  if (deviceShouldWake(fifo)) fifo.deviceWake.notify_one();
 }
 
 // Waits on the FIFO for the host, as Deadline::wait does; a device thread
@@ -153,7 +163,7 @@ void notifyChanged(Fifo& fifo) {
 bool waitAsHost(FifoAccess& a, const Deadline& deadline) {
   Fifo& fifo = *a.fifo;
   ++fifo.hostWaiters;
-  if (fifo.deviceWaiting && deviceHasWork(fifo)) fifo.deviceWake.notify_one();
+  if (deviceShouldWake(fifo)) fifo.deviceWake.notify_one();
   const bool waited = deadline.wait(a.lock, fifo.changed);
   --fifo.hostWaiters;
   return waited;
@@ -673,7 +683,9 @@ void runDevice(Session* session, Fifo* fifo) {
       } else if (ready != 0) {
         lingered = fifo->deviceWake.wait_for(lock, kDeviceLinger) == std::cv_status::timeout;
       } else {
+        fifo->deviceWaitsEmpty = true;
         fifo->deviceWake.wait(lock);
+        fifo->deviceWaitsEmpty = false;
       }
       fifo->deviceWaiting = false;
       continue;

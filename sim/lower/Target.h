@@ -70,8 +70,12 @@ struct alignas(64) Fifo {
   bool deviceBusy = false;
   // The device sleeps on `deviceWake` until it has a good share of the ring
   // to work on, a host call waits for it, or it must stop; so a host that
-  // releases small regions does not pay a wake-up with every release.
+  // releases small regions does not pay a wake-up with every release. With
+  // less than its share ready it sleeps at most a millisecond. With nothing
+  // ready it sleeps without a limit (`deviceWaitsEmpty`), and then the first
+  // place that becomes ready wakes it, to linger for more.
   bool deviceWaiting = false;
+  bool deviceWaitsEmpty = false;
   uint32_t hostWaiters = 0;  // host calls waiting on `changed`
   std::condition_variable deviceWake;
   std::thread device;

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "protons/cppNewDelete/memoryAllocation.h"
+#include "protons/seam/seam.h"
 
 // tRegionQueue::tRegionQueue()
 // Allocates nothing: an empty queue has no storage, so building a FIFO
@@ -35,6 +36,7 @@ tRegionQueue::~tRegionQueue() {
 bool tRegionQueue::reserveNode(tMutex& regionMutex) {
   if (allocationFailed_) return false;
   if (spare_.load(std::memory_order_acquire) != nullptr) return true;
+  reachSeam(tSeam::reserveFoundNoSpare);
   tMutexHolder regionHold(regionMutex);
   if (spare_.load(std::memory_order_relaxed) != nullptr) return true;  // a release filled it meanwhile
   Node* node = static_cast<Node*>(::operator new(sizeof(Node), std::nothrow));

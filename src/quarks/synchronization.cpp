@@ -22,6 +22,11 @@ constexpr int32_t kLinePollTimedOut = 2261;
 constexpr uint32_t kPollTimeout = 0;
 constexpr uint32_t kInfiniteTimeout = 0xFFFFFFFFu;
 
+// How tEvent::consume() first looks at the state (see there): a thread not
+// yet counted among the waiters may look relaxed, a counted one may not.
+constexpr std::memory_order kUncountedLook = std::memory_order_relaxed;
+constexpr std::memory_order kCountedLook = std::memory_order_seq_cst;
+
 void offerMutexFailure(tStatus& status) {
   status.offerCode(StatusUnexpectedFailure, kComponentName, kFileSynchronization, kLineMutexInit);
 }
@@ -142,8 +147,8 @@ tEvent::~tEvent() {
 
 // tEvent::set()
 // `signalled_` is stored first and `waiters_` read after it, both seq_cst;
-// a waiter counts itself in before it tests `signalled_` (see
-// tWaiterCount), so either the waiter sees the event set or this sees the
+// a waiter counts itself in before it tests `signalled_`, seq_cst as well
+// (see consume()), so either the waiter sees the event set or this sees the
 // waiter. With no one waiting nothing more is done: no mutex, no wake-up.
 // Otherwise takes the event mutex briefly, which a waiter holds until it is
 // inside its condition wait, so the wake-up cannot fall between its test
@@ -167,10 +172,25 @@ void tEvent::reset() { signalled_.store(false, std::memory_order_seq_cst); }
 
 // tEvent::consume(): true when the event is signalled, clearing it if
 // auto-reset; of several threads racing for one auto-reset signal exactly
-// one gets it.
+// one gets it. An auto-reset event is first looked at with a plain load
+// ordered by `look`, so that an unsignalled one costs no read-modify-write.
+//
+// The look of a counted-in waiter pairs with set(). Each side stores, then
+// loads what the other stores: the waiter its count (tWaiterCount) then
+// `signalled_`, set() `signalled_` then the count. Only when all four are
+// seq_cst does at least one load see the other side's store. A weaker look
+// lets both read the old values on a weakly ordered CPU: the waiter goes to
+// sleep on a signalled event, set() skips the wake-up, and every later set()
+// returns early because the event is set already, so the wait runs out with
+// the event signalled. Hence kCountedLook.
+//
+// A thread that has not counted itself in yet (the fast path of wait() and
+// waitFor()) may look relaxed: a stale "not signalled" only sends it to the
+// counted-in look, and a stale "signalled" is settled by the exchange.
+template <std::memory_order look>
 bool tEvent::consume() {
   if (!autoReset_) return signalled_.load(std::memory_order_seq_cst);
-  return signalled_.load(std::memory_order_relaxed) && signalled_.exchange(false, std::memory_order_seq_cst);
+  return signalled_.load(look) && signalled_.exchange(false, std::memory_order_seq_cst);
 }
 
 // Counts the calling thread among the waiters for as long as it may sleep on
@@ -193,10 +213,10 @@ class tEvent::tWaiterCount {
 // is taken without the mutex. A failing condition wait ends the wait as if
 // woken; there is no way to report it here.
 void tEvent::wait() {
-  if (consume()) return;
+  if (consume<kUncountedLook>()) return;
   tMutexHolder hold(mutex_);
   tWaiterCount counted(waiters_);
-  while (!consume()) {
+  while (!consume<kCountedLook>()) {
     if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return;
   }
 }
@@ -208,7 +228,7 @@ void tEvent::wait() {
 // real wait holds it throughout, except inside the condition waits.
 bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
   if (status.isError()) return false;
-  if (consume()) return true;
+  if (consume<kUncountedLook>()) return true;
   if (timeoutMs == kPollTimeout) {
     status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLinePollTimedOut);
     return false;
@@ -217,16 +237,16 @@ bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
   tMutexHolder hold(mutex_);
   tWaiterCount counted(waiters_);
   if (timeoutMs == kInfiniteTimeout) {
-    while (!consume()) {
+    while (!consume<kCountedLook>()) {
       if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return false;
     }
     return true;
   }
   const timespec deadline = monotonicDeadline(timeoutMs);
-  while (!consume()) {
+  while (!consume<kCountedLook>()) {
     const int result = pthread_cond_timedwait(&condition_, mutex_.native(), &deadline);
     if (result == 0) continue;
-    if (consume()) return true;  // set just as the wait ended
+    if (consume<kCountedLook>()) return true;  // set just as the wait ended
     if (result == ETIMEDOUT) {
       status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLineDeadlineTimedOut);
     }

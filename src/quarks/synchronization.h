@@ -128,8 +128,10 @@ class tEvent {
   bool initialised() const { return initialised_; }
 
  private:
+  friend class tEventTestPeer;
   class tWaiterCount;
   tStatus& createCondition(tStatus& status);
+  template <std::memory_order look>
   bool consume();
 
   pthread_cond_t condition_;

@@ -10,6 +10,12 @@
 // leaves flags behind (closePending on the record whose FIFO is busy,
 // closePendingOnChildren on each ancestor kept open by it), so that the last
 // release finishes the close without the host asking again.
+//
+// Each session instance is closed below once, by the close that took its
+// record out of the registry. The mark that close keeps until its lower
+// close has returned (tCloseInFlight, registry.h) turns every other close
+// of the value away meanwhile, so none of them can reach a new session
+// that the lower library hands the value to afterwards.
 
 #include "sessions/close.h"
 
@@ -17,6 +23,7 @@
 #include "adapter/forwarding.h"
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
+#include "protons/seam/seam.h"
 #include "sessions/registry.h"
 
 namespace {
@@ -27,6 +34,8 @@ enum class tRegistryOutcome {
   refused,   // regions are out in the session or below it; flags set
   skipped,   // the record a library's own close named is gone, or a pending
              // parent is no longer ready to close: do nothing
+  inFlight,  // no record, but another close of the value is between taking
+             // the record out and its lower close: that one closes it
 };
 
 // A session as a close sees it: the value and, for a close the library
@@ -39,6 +48,24 @@ struct tCloseTarget {
 // A host's close acts on whatever record the value designates. Generations
 // start at 1.
 constexpr uint64_t kAnyGeneration = 0;
+constexpr tCloseTarget kNoParent{0, kAnyGeneration};
+
+// What the registry part of a close leaves for the rest of it.
+struct tSettlement {
+  tRegistryOutcome outcome;
+  tCloseTarget pendingParent;  // a parent that waited only for this session
+  uint64_t otherClose;         // with inFlight: the token of the close under way
+};
+
+// The seams of a close's window, once registryLock is let go, per kind of
+// close: they tell an interleaving test which close it stands in.
+struct tCloseSeams {
+  tSeam beforeWithdraw;
+  tSeam beforeLowerClose;
+};
+constexpr tCloseSeams kRequestedClose{tSeam::closeBeforeWithdraw, tSeam::closeBeforeLowerClose};
+constexpr tCloseSeams kPutOffClose{tSeam::putOffCloseBeforeWithdraw, tSeam::putOffCloseBeforeLowerClose};
+constexpr tCloseSeams kParentClose{tSeam::parentCloseBeforeWithdraw, tSeam::parentCloseBeforeLowerClose};
 
 // fifoHasRegionsOut()
 // Takes acquireMutex, which waits for an acquisition under way on this FIFO,
@@ -110,50 +137,47 @@ bool closeChildren(tSessionState& record) {
   return busy;
 }
 
-// keyOf(): the session value of a record, found by walking the registry in
-// ascending order (records do not carry their own value). 0 when absent.
-uint32_t keyOf(const tSessionState* record) {
-  for (uint32_t index = 0; index < sessionRegistry.size(); ++index) {
-    if (&sessionRegistry.valueAt(index) == record) return sessionRegistry.keyAt(index);
-  }
-  return 0;
-}
-
 // detachFromParent()
 // Takes `session` off its parent's list. Returns the parent when the
 // parent's own close was put off for its children and this was the last
 // one, so that close can be finished now; else session 0.
 tCloseTarget detachFromParent(tSessionState& record, uint32_t session) {
   tSessionState* parent = record.parentState;
-  if (parent == nullptr) return tCloseTarget{0, kAnyGeneration};
+  if (parent == nullptr) return kNoParent;
   parent->childSessions.removeFirst(session);
-  if (!parent->closePendingOnChildren || !parent->childSessions.empty()) return tCloseTarget{0, kAnyGeneration};
-  return tCloseTarget{keyOf(parent), parent->generation};
+  if (!parent->closePendingOnChildren || !parent->childSessions.empty()) return kNoParent;
+  return tCloseTarget{keyOfRecord(parent), parent->generation};
 }
 
 // settleRegistry()
 // The registry part of a close, under registryLock held exclusively: sweep
-// the session, close its idle subtree, unlink it from its parent and remove
-// its record. A close on the library's own account (a generation given)
-// touches only that record: when it is gone, or the value designates a later
-// one, the close is skipped. With `onlyPendingParent` the record is touched
-// only while it still waits for its children and has none left; a parent
-// that gained a child since is skipped (the later event finishes it).
-tRegistryOutcome settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseTarget* pendingParent) {
+// the session, close its idle subtree, unlink it from its parent, remove its
+// record and mark the close in flight in `flight`. A close on the library's
+// own account (a generation given) touches only that record: when it is
+// gone, or the value designates a later one, the close is skipped. With
+// `onlyPendingParent` the record is touched only while it still waits for
+// its children and has none left; a parent that gained a child since is
+// skipped (the later event finishes it). A value without a record whose
+// close is in flight is left to that close.
+tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseInFlight* flight) {
   tExclusiveHolder registry(registryLock);
+  tSettlement settled{tRegistryOutcome::closable, kNoParent, 0};
   tSessionState* record = lookupSession(target.session);
   if (target.generation != kAnyGeneration && (record == nullptr || record->generation != target.generation)) {
-    return tRegistryOutcome::skipped;
+    settled.outcome = tRegistryOutcome::skipped;
+  } else if (record == nullptr) {
+    settled.otherClose = closeInFlightToken(target.session);
+    if (settled.otherClose != 0) settled.outcome = tRegistryOutcome::inFlight;
+  } else if (onlyPendingParent && (!record->closePendingOnChildren || !record->childSessions.empty())) {
+    settled.outcome = tRegistryOutcome::skipped;
+  } else if (sweepFifoStates(*record) || closeChildren(*record)) {
+    settled.outcome = tRegistryOutcome::refused;
+  } else {
+    settled.pendingParent = detachFromParent(*record, target.session);
+    removeSession(target.session);
+    beginCloseInFlight(*flight, target.session);
   }
-  if (record == nullptr) return tRegistryOutcome::closable;
-  if (onlyPendingParent && (!record->closePendingOnChildren || !record->childSessions.empty())) {
-    return tRegistryOutcome::skipped;
-  }
-  if (sweepFifoStates(*record)) return tRegistryOutcome::refused;
-  if (closeChildren(*record)) return tRegistryOutcome::refused;
-  *pendingParent = detachFromParent(*record, target.session);
-  removeSession(target.session);
-  return tRegistryOutcome::closable;
+  return settled;
 }
 
 int32_t closePendingParent(tCloseTarget parent, uint32_t attribute);
@@ -161,12 +185,23 @@ int32_t closePendingParent(tCloseTarget parent, uint32_t attribute);
 // finishClose()
 // Runs with no lock held: withdraws the host registration (registered or
 // not; its result does not matter) and closes the session in the lower
-// library, then a parent that only waited for this session.
-int32_t finishClose(uint32_t session, uint32_t attribute, tCloseTarget pendingParent) {
+// library, then ends the close's mark and finishes a parent that only
+// waited for this session. Only this close may touch the value until its
+// mark ends: a host close meeting it waits and the cleanup procedure leaves
+// it alone, so the lower library cannot hand the value to a new session
+// before our withdrawal and close are done.
+int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& settled, const tCloseInFlight& flight,
+                    const tCloseSeams& seams) {
+  reachSeam(seams.beforeWithdraw);
   hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
+  reachSeam(seams.beforeLowerClose);
   int32_t status = StatusSuccess;
   mergeStatus(&status, lower::Close(session, attribute));
-  if (pendingParent.session != 0 && status >= 0) mergeStatus(&status, closePendingParent(pendingParent, attribute));
+  reachSeam(tSeam::closeAfterLowerClose);
+  if (flight.token != 0) endCloseInFlight(flight);
+  if (settled.pendingParent.session != 0 && status >= 0) {
+    mergeStatus(&status, closePendingParent(settled.pendingParent, attribute));
+  }
   return status;
 }
 
@@ -179,9 +214,36 @@ int32_t finishClose(uint32_t session, uint32_t attribute, tCloseTarget pendingPa
 // it), and that deferral is not the closing child's failure: 0 is returned
 // for it.
 int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
-  tCloseTarget grandparent{0, kAnyGeneration};
-  if (settleRegistry(parent, true, &grandparent) != tRegistryOutcome::closable) return StatusSuccess;
-  return finishClose(parent.session, attribute, grandparent);
+  tCloseInFlight flight;
+  const tSettlement settled = settleRegistry(parent, true, &flight);
+  if (settled.outcome != tRegistryOutcome::closable) return StatusSuccess;
+  return finishClose(parent.session, attribute, settled, flight, kParentClose);
+}
+
+// closeOnce()
+// A whole close of `target`: the registry part, then, unless refused or
+// skipped, the rest. One that meets another close of the value in flight
+// leaves the lower library to it: a host's close waits for it (so that the
+// session is closed below when it returns), the cleanup procedure does not
+// (see waitForCloseInFlight()); either answers 0.
+int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& seams, bool waitForOtherClose) {
+  tCloseInFlight flight;
+  const tSettlement settled = settleRegistry(target, false, &flight);
+  switch (settled.outcome) {
+    case tRegistryOutcome::refused:
+      return StatusRegionsOutstanding;
+    case tRegistryOutcome::inFlight:
+      if (waitForOtherClose) {
+        reachSeam(tSeam::closeBeforeWaitingForCloseInFlight);
+        waitForCloseInFlight(settled.otherClose);
+      }
+      return StatusSuccess;
+    case tRegistryOutcome::skipped:
+      return StatusSuccess;
+    case tRegistryOutcome::closable:
+      break;
+  }
+  return finishClose(target.session, attribute, settled, flight, seams);
 }
 
 }  // namespace
@@ -189,36 +251,55 @@ int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
 // ViDazoHx_Close()
 // Blocks on registryLock (exclusive), on each swept sessionLock and on the
 // acquireMutex of every FIFO of the subtree, i.e. until acquisitions under
-// way there end; then in the lower library. Callable from the release path
-// once it has let go of regionMutex. Returns the lower close's status
-// (merged with a pending parent's), StatusSessionNotSupported or
-// StatusRegionsOutstanding.
+// way there end; then in the lower library, or until the library's own
+// close of the value under way ends. Callable from the release path once it
+// has let go of regionMutex. Returns the lower close's status (merged with a
+// pending parent's), 0 when another close of the value was under way,
+// StatusSessionNotSupported or StatusRegionsOutstanding.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute) {
   if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  tCloseTarget pendingParent{0, kAnyGeneration};
-  if (settleRegistry(tCloseTarget{session, kAnyGeneration}, false, &pendingParent) == tRegistryOutcome::refused) {
-    return StatusRegionsOutstanding;
-  }
-  return finishClose(session, attribute, pendingParent);
+  return closeOnce(tCloseTarget{session, kAnyGeneration}, attribute, kRequestedClose, true);
 }
 
 // finishPutOffClose()
 // Blocks as ViDazoHx_Close() does. The session's value is not checked for
 // bit 0x2000: it comes from a record, which only a supported value gets.
 int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
-  tCloseTarget pendingParent{0, kAnyGeneration};
-  switch (settleRegistry(tCloseTarget{session, generation}, false, &pendingParent)) {
-    case tRegistryOutcome::refused:
-      return StatusRegionsOutstanding;
-    case tRegistryOutcome::skipped:
-      return StatusSuccess;
-    case tRegistryOutcome::closable:
-      break;
-  }
-  return finishClose(session, kLibraryCloseAttribute, pendingParent);
+  return closeOnce(tCloseTarget{session, generation}, kLibraryCloseAttribute, kPutOffClose, false);
 }
 
+int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
+  return closePendingParent(tCloseTarget{parent, generation}, kLibraryCloseAttribute);
+}
+
+// undoRefusedOpen()
+// The lower library handed the value out, so a close of it still marked in
+// flight has returned below: its mark ends first, and the undo's own close
+// then cannot mistake it for a close under way.
+void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration) {
+  bool keptOldRecord = false;
+  {
+    tExclusiveHolder registry(registryLock);
+    endClosesInFlightOf(session);
+    keptOldRecord = !recordIsNew && lookupSession(session) != nullptr;
+  }
+  reachSeam(tSeam::undoBeforeClose);
+  if (!keptOldRecord) {
+    ViDazoHx_Close(session, kLibraryCloseAttribute);
+    return;
+  }
+  if (withdrawRegistration) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
+  lower::Close(session, kLibraryCloseAttribute);  // status deliberately ignored: the open's failure is returned
+}
+
+// sessionCleanupProc()
+// Never waits for a close in flight: that close withdraws this procedure
+// before it closes below, and the host may hold that withdrawal until we
+// return.
 int32_t sessionCleanupProc(uintptr_t session) {
-  ViDazoHx_Close(static_cast<uint32_t>(session), kLibraryCloseAttribute);
+  if (!isUnsupportedSession(static_cast<uint32_t>(session))) {
+    closeOnce(tCloseTarget{static_cast<uint32_t>(session), kAnyGeneration}, kLibraryCloseAttribute, kRequestedClose,
+              false);
+  }
   return StatusSuccess;
 }

@@ -19,7 +19,9 @@ constexpr uint32_t kLibraryCloseAttribute = 1;
 // Registered with the host (mode 2) by ViDazoHx_Open() for the session value
 // in `session`; the host calls it, on any thread holding none of the
 // library's locks, when it cleans up. Closes the session with attribute 1
-// and returns 0 whatever the close answered. Blocks as ViDazoHx_Close() does.
+// and returns 0 whatever the close answered. Blocks as ViDazoHx_Close() does,
+// except that a close of the value already in flight is left to finish on
+// its own: the procedure returns at once.
 int32_t sessionCleanupProc(uintptr_t session);
 
 // finishPutOffClose()
@@ -32,3 +34,26 @@ int32_t sessionCleanupProc(uintptr_t session);
 // closes as ViDazoHx_Close(session, kLibraryCloseAttribute), blocking and
 // returning as it does. Called with no lock held.
 int32_t finishPutOffClose(uint32_t session, uint64_t generation);
+
+// finishPendingParentClose()
+//
+// Finishes the put-off close of `parent` (the record of `generation`) once a
+// re-registration has moved its last child away (tRegistration::
+// emptiedParent): withdraws its host registration, closes it with attribute
+// 1 in the lower library and removes its record, as the close of that child
+// would have. Does nothing when that record is gone, has gained a child or
+// no longer waits for its children. Called with no lock held, on the thread
+// of the open that re-registered the child; blocks as ViDazoHx_Close() does.
+int32_t finishPendingParentClose(uint32_t parent, uint64_t generation);
+
+// undoRefusedOpen()
+//
+// Closes, on the library's account, the session an open has just opened in
+// the lower library and now refuses. When the value had a record before
+// this open (`recordIsNew` false and a record present; the lower library
+// closed the earlier session on its own and handed the value out again),
+// closes only the lower session, after withdrawing the host registration
+// the open made if `withdrawRegistration`: the record is the host's earlier
+// session, with its children, and stays as it is. Otherwise closes as
+// ViDazoHx_Close(session, kLibraryCloseAttribute). Called with no lock held.
+void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration);

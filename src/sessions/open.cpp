@@ -38,9 +38,20 @@ void reserveIrqContexts(uint32_t session, int32_t* status) {
 }
 
 // undoOpen(): closes the new session on the library's account and hands the
-// failure back; the close's own answer does not change it.
-int32_t undoOpen(uint32_t session, int32_t status) {
-  ViDazoHx_Close(session, kLibraryCloseAttribute);
+// failure back; the close's own answer does not change it. `recordIsNew`:
+// the record the value has, if any, was made by this open.
+int32_t undoOpen(uint32_t session, int32_t status, bool recordIsNew, bool withdrawRegistration) {
+  undoRefusedOpen(session, recordIsNew, withdrawRegistration);
+  return status;
+}
+
+// registerOpened(): records the new session and finishes the close of a
+// parent that the registration left without the children it waited for.
+int32_t registerOpened(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome) {
+  const int32_t status = registerSession(sessionOut, parent, outcome);
+  if (outcome->emptiedParent != 0) {
+    finishPendingParentClose(outcome->emptiedParent, outcome->emptiedParentGeneration);  // the open's own outcome stands
+  }
   return status;
 }
 
@@ -65,13 +76,14 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* s
   // Registered even when a reservation failed, so the undo close withdraws
   // exactly what every open registers.
   if (hostSetCleanupProc(sessionCleanupProc, session, kCleanupSessionMode) != StatusSuccess) {
-    return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure);
+    return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure, false, true);
   }
-  if (status < 0) return undoOpen(session, status);
+  if (status < 0) return undoOpen(session, status, false, true);
   // A session that could not be recorded could not start FIFOs or lend
   // regions, so it is not handed out half-usable.
-  mergeStatus(&status, registerSession(sessionOut, 0));
-  if (status < 0) return undoOpen(session, status);
+  tRegistration registration;
+  mergeStatus(&status, registerOpened(sessionOut, 0, &registration));
+  if (status < 0) return undoOpen(session, status, registration.inserted, true);
   return status;
 }
 
@@ -85,7 +97,8 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const cha
   if (sessionOut == nullptr) return StatusInvalidParameter;
   int32_t status = ViDazoDll_OpenResource(routedSession(parent), resource, attribute, sessionOut);
   if (status < 0) return status;
-  mergeStatus(&status, registerSession(sessionOut, parent));
-  if (status < 0) return undoOpen(*sessionOut, status);
+  tRegistration registration;
+  mergeStatus(&status, registerOpened(sessionOut, parent, &registration));
+  if (status < 0) return undoOpen(*sessionOut, status, registration.inserted, false);
   return status;
 }

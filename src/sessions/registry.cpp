@@ -18,11 +18,43 @@
 tOrderedMap<tSessionState> sessionRegistry __attribute__((init_priority(150)));
 tStatus registryLoadStatus __attribute__((init_priority(150)));
 tSharedExclusiveLock registryLock __attribute__((init_priority(150)))(registryLoadStatus);
+// Manual reset: set whenever a close in flight ends, reset by a waiter that
+// still sees its close linked, both under registryLock.
+tEvent closeInFlightEnded __attribute__((init_priority(150)))(false, false, registryLoadStatus);
 
 namespace {
 
 // The generation of the last record registered; guarded by registryLock.
 uint64_t lastGeneration = 0;
+
+// The closes in flight, newest first, and the token of the last one begun;
+// guarded by registryLock.
+tCloseInFlight* closesInFlight = nullptr;
+uint64_t lastCloseToken = 0;
+
+// unlinkClosesInFlight()
+// Unlinks every entry that `ends` picks and wakes the waiters when one
+// went. Caller holds registryLock exclusively.
+template <typename Ends>
+void unlinkClosesInFlight(Ends ends) {
+  bool ended = false;
+  for (tCloseInFlight** link = &closesInFlight; *link != nullptr;) {
+    if (ends(**link)) {
+      *link = (*link)->next;
+      ended = true;
+    } else {
+      link = &(*link)->next;
+    }
+  }
+  if (ended) closeInFlightEnded.set();
+}
+
+bool isCloseInFlight(uint64_t token) {
+  for (const tCloseInFlight* entry = closesInFlight; entry != nullptr; entry = entry->next) {
+    if (entry->token == token) return true;
+  }
+  return false;
+}
 
 // True when `candidate` is `record` or lies above it on its parent chain:
 // linking `record` under `candidate` would then make a session its own
@@ -32,6 +64,20 @@ bool isSelfOrAncestor(const tSessionState* candidate, const tSessionState* recor
     if (state == record) return true;
   }
   return false;
+}
+
+// leaveParent()
+// Takes `session` off its parent's list. A parent whose close was put off
+// for its children and has none left now would otherwise never close: the
+// caller is told to finish that close, as the child's own close would.
+void leaveParent(tSessionState& record, uint32_t session, tRegistration* outcome) {
+  tSessionState* parent = record.parentState;
+  parent->childSessions.removeFirst(session);
+  record.parentState = nullptr;
+  if (parent->closePendingOnChildren && parent->childSessions.empty()) {
+    outcome->emptiedParent = keyOfRecord(parent);
+    outcome->emptiedParentGeneration = parent->generation;
+  }
 }
 
 // linkToParent()
@@ -45,7 +91,7 @@ bool isSelfOrAncestor(const tSessionState* candidate, const tSessionState* recor
 // the parent's close would then close. The list's failure flag is sticky, so
 // a value appended after an earlier failure is taken out again. Caller holds
 // registryLock exclusively.
-int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
+int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent, tRegistration* outcome) {
   tSessionState* parentState = lookupSession(parent);
   if (parentState == nullptr) return StatusSessionNotFound;
   if (isSelfOrAncestor(parentState, &record)) return StatusInvalidParameter;
@@ -57,7 +103,7 @@ int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
     if (appended) children.removeAt(children.size() - 1);
     return status;
   }
-  if (record.parentState != nullptr) record.parentState->childSessions.removeFirst(session);
+  if (record.parentState != nullptr) leaveParent(record, session, outcome);
   record.parentState = parentState;
   return StatusSuccess;
 }
@@ -67,10 +113,8 @@ int32_t linkToParent(tSessionState& record, uint32_t session, uint32_t parent) {
 // leaves its former parent's list, whose close would otherwise close the
 // unrelated session that got the value. Caller holds registryLock
 // exclusively.
-void unlinkFromParent(tSessionState& record, uint32_t session) {
-  if (record.parentState == nullptr) return;
-  record.parentState->childSessions.removeFirst(session);
-  record.parentState = nullptr;
+void unlinkFromParent(tSessionState& record, uint32_t session, tRegistration* outcome) {
+  if (record.parentState != nullptr) leaveParent(record, session, outcome);
 }
 
 // discardUnbuiltRecord()
@@ -108,6 +152,13 @@ tSessionState::~tSessionState() { destroyObject(sessionLock); }
 
 tSessionState* lookupSession(uint32_t session) { return sessionRegistry.find(session); }
 
+uint32_t keyOfRecord(const tSessionState* record) {
+  for (uint32_t index = 0; index < sessionRegistry.size(); ++index) {
+    if (&sessionRegistry.valueAt(index) == record) return sessionRegistry.keyAt(index);
+  }
+  return 0;
+}
+
 void removeSession(uint32_t session) {
   tSessionState* record = sessionRegistry.find(session);
   if (record == nullptr) return;
@@ -122,15 +173,56 @@ void removeSession(uint32_t session) {
 // Blocks on registryLock (exclusive). Once the map's node allocation has
 // failed its flag stays set, and every registration reports
 // StatusMemoryFull from then on, even when its own insertion worked.
-int32_t registerSession(const uint32_t* sessionOut, uint32_t parent) {
+int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome) {
+  tRegistration ignored;
+  if (outcome == nullptr) outcome = &ignored;
   tExclusiveHolder registry(registryLock);
   const uint32_t session = *sessionOut;
-  bool inserted = false;
-  tSessionState* record = sessionRegistry.emplace(session, &inserted);
-  if (inserted) record->generation = ++lastGeneration;
+  endClosesInFlightOf(session);
+  tSessionState* record = sessionRegistry.emplace(session, &outcome->inserted);
+  if (outcome->inserted) record->generation = ++lastGeneration;
   int32_t status = containerCheck(sessionRegistry.allocationFailed());
-  if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent));
-  if (status >= 0 && parent == 0) unlinkFromParent(*record, session);
+  if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent, outcome));
+  if (status >= 0 && parent == 0) unlinkFromParent(*record, session, outcome);
   if (record != nullptr && record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);
   return status;
+}
+
+void beginCloseInFlight(tCloseInFlight& entry, uint32_t session) {
+  entry.session = session;
+  entry.token = ++lastCloseToken;
+  entry.next = closesInFlight;
+  closesInFlight = &entry;
+}
+
+void endCloseInFlight(const tCloseInFlight& entry) {
+  tExclusiveHolder registry(registryLock);
+  unlinkClosesInFlight([&](const tCloseInFlight& linked) { return linked.token == entry.token; });
+}
+
+void endClosesInFlightOf(uint32_t session) {
+  unlinkClosesInFlight([&](const tCloseInFlight& linked) { return linked.session == session; });
+}
+
+uint64_t closeInFlightToken(uint32_t session) {
+  for (const tCloseInFlight* entry = closesInFlight; entry != nullptr; entry = entry->next) {
+    if (entry->session == session) return entry->token;
+  }
+  return 0;
+}
+
+// waitForCloseInFlight()
+// The event is reset only by a waiter whose close is still linked, and set
+// after every unlink, both under registryLock: a close that ends after our
+// look sets it after our reset, and another waiter resets it again only
+// while a close is still in flight, whose end sets it once more.
+void waitForCloseInFlight(uint64_t token) {
+  for (;;) {
+    {
+      tSharedHolder registry(registryLock);
+      if (!isCloseInFlight(token)) return;
+      closeInFlightEnded.reset();
+    }
+    closeInFlightEnded.wait();
+  }
 }

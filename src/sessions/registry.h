@@ -31,6 +31,9 @@
 //   holding a FIFO mutex. The close calls the lower library for idle child
 //   sessions with registryLock held; every other lower-library and host call
 //   of opening and closing runs with no lock held.
+// * A host's close that waits for another close of its value in flight
+//   waits with no lock held, on an event that the ending close sets under
+//   registryLock (the event's own mutex comes last in the order).
 //
 // Life of a record.
 //
@@ -59,8 +62,48 @@
 // * A record in the map always owns a built sessionLock; a record whose lock
 //   failed is never left in the map.
 //
-// Objects with static storage. sessionRegistry, registryLoadStatus and
-// registryLock are constructed with init_priority(150), in that order, before
+// One close per session instance.
+//
+// * Who closes. Exactly one closer closes a session instance below: the
+//   close that removes its record under registryLock (the host's, the
+//   cleanup procedure's, an open's undo, a put-off close finished by the
+//   last release, a pending parent's after its last child, or an
+//   ancestor's for an idle descendant). Descendants are closed below with
+//   the lock held; the session itself, and a pending parent, after it is
+//   let go: the host registration is withdrawn first, then the lower close
+//   runs.
+// * How a close in flight is recognised. From removing the record to the
+//   end of its lower close, the closer keeps a tCloseInFlight entry, on its
+//   stack, in a list under registryLock, with a token of its own. A close
+//   that finds no record for the value but such an entry leaves the lower
+//   library to that closer: a host's close waits for the entry to end and
+//   answers 0; the cleanup procedure answers 0 at once, because the closer
+//   withdraws the procedure before closing below and the host may hold that
+//   withdrawal until the procedure returns. A close the library starts on
+//   its own account finds the record gone and does nothing. Earlier
+//   releases closed twice here: the second close found no record, withdrew
+//   the host registration again and called the lower close again, and once
+//   the value had gone to a new session it closed that one. A second close
+//   that comes after the first has ended still does so.
+// * When a value may be registered again. Once the lower library hands it
+//   out, which it does only after the earlier instance's close returned:
+//   the registration ends any entry left for the value, and the closer
+//   removes only its own entry (by token) afterwards.
+// * A registration that moves or unlinks the last child of a parent whose
+//   close waited for its children reports that parent; the open that
+//   registered finishes its close (attribute 1) on its own thread, as that
+//   child's close would have.
+// * An open refused for a value that still has a record from an earlier
+//   session (the lower library closed that one on its own and handed the
+//   value out again) closes only the lower session it opened, withdrawing
+//   the host registration ViDazoHx_Open() made; the record, its flags and
+//   its links stay as they were, for the host's close of the earlier
+//   session to clear. Earlier releases undid it with a full close of the
+//   value, which closed the earlier session's record and its subtree.
+//
+// Objects with static storage. sessionRegistry, registryLoadStatus,
+// registryLock and the event that wakes closes waiting for a close in
+// flight are constructed with init_priority(150), in that order, before
 // the module-entry object (init_priority(200), protons/dll/posix/tDLLMain.cpp)
 // binds the lower library, and destroyed after it has unbound it.
 #pragma once
@@ -95,20 +138,34 @@ extern tOrderedMap<tSessionState> sessionRegistry;  // guarded by registryLock
 extern tStatus registryLoadStatus;                  // what failed while registryLock was built
 extern tSharedExclusiveLock registryLock;
 
+// What a registration tells its caller beyond its status.
+struct tRegistration {
+  bool inserted = false;  // a new record; false: the value had one already, which was kept
+  // A parent whose close was put off for its children and whose list this
+  // registration emptied by moving the value away: the caller finishes that
+  // close (finishPendingParentClose()). 0: none.
+  uint32_t emptiedParent = 0;
+  uint64_t emptiedParentGeneration = 0;
+};
+
 // registerSession()
 //
 // Records the session held in *sessionOut, linked under `parent` (0: none).
 // An already registered value keeps its record; only the parent link is
 // applied to it, moving it from its former parent's list (a link to the
-// parent it has already changes nothing). Blocks on registryLock, which it holds exclusively.
+// parent it has already changes nothing). The lower library hands a value
+// out only after its close returned, so a close of the value still marked
+// in flight is over: its mark ends here. Blocks on registryLock, which it
+// holds exclusively.
 // Returns 0, StatusMemoryFull (now or ever before in this map, or in the
 // parent's child list), StatusSessionNotFound (unregistered parent),
 // StatusInvalidParameter (the link would make a session its own ancestor;
 // nothing changes) or
 // the failure of building the record's lock, in which case the record is
 // gone again. On other failures a newly inserted record stays: the caller
-// closes the session, which removes it.
-int32_t registerSession(const uint32_t* sessionOut, uint32_t parent);
+// closes the session, which removes it. `outcome` (optional) receives what
+// the caller must know to undo or finish its work.
+int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome = nullptr);
 
 // lookupSession()
 //
@@ -117,6 +174,13 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent);
 // only while it does.
 tSessionState* lookupSession(uint32_t session);
 
+// keyOfRecord()
+//
+// The session value of `record`, found by walking the map in ascending
+// order (records do not carry their own value); 0 when absent. The caller
+// holds registryLock.
+uint32_t keyOfRecord(const tSessionState* record);
+
 // removeSession()
 //
 // Destroys the record of `session` (nothing when absent) and clears the
@@ -124,3 +188,47 @@ tSessionState* lookupSession(uint32_t session);
 // childSessions and calls neither the lower library nor the host. The caller
 // holds registryLock exclusively and no lock of the record.
 void removeSession(uint32_t session);
+
+// A close between the moment it took its session's record out of the map
+// and the end of its lower-library close: the window in which the session
+// has no record but is still open below. The entry lives on the closer's
+// stack and is linked into one process-wide list under registryLock.
+struct tCloseInFlight {
+  uint32_t session = 0;
+  uint64_t token = 0;  // unique per close, never reused; 0: not linked yet
+  tCloseInFlight* next = nullptr;
+};
+
+// beginCloseInFlight()
+//
+// Links `entry` for `session`, with a fresh token. The caller holds
+// registryLock exclusively and has just removed the session's record.
+void beginCloseInFlight(tCloseInFlight& entry, uint32_t session);
+
+// endCloseInFlight()
+//
+// Unlinks `entry` if it is still linked (a registration of its value may
+// have ended it already) and wakes the closes waiting for it. Blocks on
+// registryLock (exclusive); the caller holds no lock.
+void endCloseInFlight(const tCloseInFlight& entry);
+
+// endClosesInFlightOf()
+//
+// Ends the mark of a close of `session` still in flight, if any: the lower
+// library has handed the value out again, so that close has returned below.
+// The caller holds registryLock exclusively.
+void endClosesInFlightOf(uint32_t session);
+
+// closeInFlightToken()
+//
+// The token of the close of `session` in flight, or 0. The caller holds
+// registryLock.
+uint64_t closeInFlightToken(uint32_t session);
+
+// waitForCloseInFlight()
+//
+// Blocks until the close of `token` has ended (returns at once when it
+// already has). Takes registryLock shared for each look; the caller holds no
+// lock. Never called from the host's cleanup procedure: the close waited for
+// withdraws that procedure first, and a withdrawal may wait for it to return.
+void waitForCloseInFlight(uint64_t token);

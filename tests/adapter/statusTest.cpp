@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "HostRuntime/HostRuntimeSim.h"
 #include "ViDazo/ViDazoSim.h"
 #include "adapter/status.h"
 
@@ -60,19 +61,21 @@ TEST(StatusText, NamesEveryLibraryStatusOnceAndOnlyThose) {
   EXPECT_EQ(ViDazoHx_StatusText(INT32_MAX), warning);
 }
 
-TEST(StatusText, SimulatorNamesItsWholeRangesAndNothingElse) {
+TEST(StatusText, StandInsNameTheirWholeRangesAndNothingElse) {
   std::set<std::string> names;
-  auto expectNamed = [&](int32_t first, int32_t last) {
+  auto expectNamed = [&](const char* (*text)(int32_t), int32_t first, int32_t last) {
     for (int32_t status = first; status >= last; --status) {
-      const char* name = ViDazoSim_StatusText(status);
+      const char* name = text(status);
       ASSERT_NE(name, nullptr) << status;
       EXPECT_TRUE(names.insert(name).second) << status << " shares the name " << name;
     }
-    EXPECT_EQ(ViDazoSim_StatusText(last - 1), nullptr) << last - 1;
+    EXPECT_EQ(text(last - 1), nullptr) << last - 1;
+    EXPECT_EQ(text(StatusMemoryFull), nullptr);
   };
-  expectNamed(ViDazoSim_StatusInvalidSession, ViDazoSim_StatusPatternMismatch);
-  expectNamed(VoKelSrvSim_StatusNullArgument, VoKelSrvSim_StatusUnknownFunction);
-  EXPECT_EQ(ViDazoSim_StatusText(StatusMemoryFull), nullptr);
+  expectNamed(ViDazoSim_StatusText, ViDazoSim_StatusInvalidSession, ViDazoSim_StatusPatternMismatch);
+  expectNamed(ViDazoSim_StatusText, VoKelSrvSim_StatusNullArgument, VoKelSrvSim_StatusUnknownFunction);
+  names.clear();  // a function of its own: its names need differ only among themselves
+  expectNamed(HostRuntimeSim_StatusText, HostRuntimeSim_ErrorUnknownFunction, HostRuntimeSim_ErrorNoReleaseProcedure);
 }
 
 }  // namespace

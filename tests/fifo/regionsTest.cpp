@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "failPoint.h"
 #include "failingAllocator.h"
 #include "onSeam.h"
 #include "fifo/acquire.h"
@@ -279,6 +280,34 @@ TEST_F(RegionTest, RegionListThatCannotGrowTakesNoElements) {
   EXPECT_EQ(1u, ViDazoSim_CountJournalRecords(kAcquireReadU32));
   EXPECT_EQ(1u, HostRuntimeSim_ListCleanup(nullptr, 0)) << "only the session's own registration";
   EXPECT_EQ(0u, acquiredInLower(session_, kReadU32));
+}
+
+// A FIFO that streams regions keeps the node of the last one as the spare:
+// after the first region a cycle allocates nothing. That holds also when a
+// release fills the spare between an acquisition's look for it and its
+// regionMutex tenure: the acquisition takes that node.
+TEST_F(RegionTest, RegionCyclesReuseTheSpareNodeAndAllocateNothingAfterTheFirst) {
+  reliability::LibraryCall counted;  // this thread's library allocations, from here on
+  auto cycle = [&] {
+    Region r = acquireRead(session_, kReadU32, 4, 100);
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0, HostRuntimeSim_DisposeReference(r.reference));
+  };
+  cycle();
+  const uint64_t afterFirst = reliability::allocationsCounted();
+  ASSERT_GT(afterFirst, 0u) << "the first region makes its node";
+  for (int i = 0; i < 3; ++i) cycle();
+  EXPECT_EQ(afterFirst, reliability::allocationsCounted()) << "steady cycles";
+
+  Region older = acquireRead(session_, kReadU32, 1, 100);  // takes the spare
+  ASSERT_EQ(0, older.status);
+  testsupport::OnSeam seam(tSeam::reserveFoundNoSpare,
+                           [&] { EXPECT_EQ(0, HostRuntimeSim_DisposeReference(older.reference)); });
+  Region r = acquireRead(session_, kReadU32, 2, 100);
+  EXPECT_TRUE(seam.fired());
+  EXPECT_EQ(0, r.status) << "the spare a release left meanwhile is there to take";
+  EXPECT_EQ(2u, r.acquired);
+  EXPECT_EQ(afterFirst, reliability::allocationsCounted()) << "no node made beside it";
 }
 
 // --- a session gone between ensuring its FIFO record and using it --------------

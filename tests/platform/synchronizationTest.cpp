@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "failingMutexInit.h"
 #include "protons/status/statusCodes.h"
 #include "quarks/synchronization.h"
 #include "testThread.h"
@@ -47,8 +48,16 @@ class tSharedExclusiveLockTestPeer {
   }
 };
 
+// Reaches an event's state without taking part in it.
+class tEventTestPeer {
+ public:
+  static uint32_t waiters(tEvent& event) { return event.waiters_.load(); }
+  static bool signalled(tEvent& event) { return event.signalled_.load(); }
+};
+
 namespace {
 
+using EventPeer = tEventTestPeer;
 using platformtest::Counter;
 using platformtest::eventually;
 using platformtest::finishes;
@@ -99,24 +108,13 @@ TEST(Mutex, RecursiveLockNeedsAsManyUnlocksBeforeAnotherThreadGetsIt) {
   EXPECT_EQ(tryFromOther(), 0);
 }
 
-// Linked with --wrap=pthread_mutex_init: while set, a priority-inheriting
-// mutex is refused with ENOTSUP, as on a kernel without PI futexes.
-std::atomic<bool> refusePriorityInheritance{false};
-extern "C" int __real_pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attributes);
-extern "C" int __wrap_pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attributes) {
-  int protocol = PTHREAD_PRIO_NONE;
-  if (attributes != nullptr) pthread_mutexattr_getprotocol(attributes, &protocol);
-  if (refusePriorityInheritance.load() && protocol == PTHREAD_PRIO_INHERIT) return ENOTSUP;
-  return __real_pthread_mutex_init(mutex, attributes);
-}
-
 TEST(Mutex, WithoutPriorityInheritanceEveryPrimitiveIsStillBuilt) {
-  refusePriorityInheritance = true;
+  testsupport::refusePriorityInheritance(true);
   tStatus status;
   tMutex mutex(status);
   tEvent event(true, false, status);
   tSharedExclusiveLock lock(status);
-  refusePriorityInheritance = false;
+  testsupport::refusePriorityInheritance(false);
   EXPECT_EQ(status.code, 0);
   ASSERT_TRUE(mutex.initialised());
   ASSERT_TRUE(event.initialised());
@@ -128,6 +126,31 @@ TEST(Mutex, WithoutPriorityInheritanceEveryPrimitiveIsStillBuilt) {
   EXPECT_TRUE(event.waitFor(0, status));
   lock.acquireExclusive();
   lock.releaseExclusive();
+}
+
+// A mutex that cannot be created says so with its origin, and so does what
+// is built on one: an event (its own mutex) and a lock (the drained event's
+// mutex, the third it creates).
+TEST(Mutex, FailedCreationIsReportedByTheMutexAndWhatIsBuiltOnIt) {
+  auto expectMutexFailure = [](const tStatus& status, const char* what) {
+    EXPECT_EQ(status.code, StatusUnexpectedFailure) << what;
+    EXPECT_STREQ(status.componentName, "ViDazoHx") << what;
+    EXPECT_STREQ(status.fileName, "quarks/synchronization") << what;
+    EXPECT_EQ(status.lineNumber, 657u) << what;
+  };
+  tStatus mutexStatus, eventStatus, lockStatus;
+  testsupport::failMutexCreation(1, EAGAIN);
+  tMutex mutex(mutexStatus);
+  testsupport::failMutexCreation(1, ENOMEM);
+  tEvent event(true, true, eventStatus);
+  testsupport::failMutexCreation(3, EAGAIN);
+  tSharedExclusiveLock lock(lockStatus);
+  EXPECT_FALSE(testsupport::disarmMutexCreationFailure());
+  expectMutexFailure(mutexStatus, "mutex");
+  expectMutexFailure(eventStatus, "event");
+  expectMutexFailure(lockStatus, "lock");
+  EXPECT_FALSE(mutex.initialised());
+  EXPECT_FALSE(event.initialised());
 }
 
 TEST(Mutex, ErroredStatusCreatesNothing) {
@@ -220,6 +243,36 @@ TEST(EventWait, UntimedWaitConsumesAutoReset) {
   event.set();
   ASSERT_TRUE(finishes(done));
   EXPECT_FALSE(event.waitFor(0, status));
+}
+
+// Woken from its condition wait, an untimed wait (wait(), or waitFor()
+// without limit) returns only with the signal in hand: two waiters are
+// counted in (so past the fast path) before each set, and each set lets
+// exactly one through and leaves nothing signalled. The reset keeps a wait
+// that returned without the signal from hanging the next round.
+TEST(EventWait, UntimedWaitersWokenByASetReturnOnlyWithItsSignal) {
+  for (bool plainWait : {true, false}) {
+    SCOPED_TRACE(plainWait ? "wait()" : "waitFor() without limit");
+    tStatus status;
+    tEvent event(true, false, status);
+    Counter woken;
+    WorkerThread first, second;
+    auto waitOnce = [&] {
+      tStatus waitStatus;
+      if (plainWait) event.wait(); else EXPECT_TRUE(event.waitFor(kInfinite, waitStatus));
+      woken.add();
+    };
+    std::future<void> done[] = {first.post(waitOnce), second.post(waitOnce)};
+    ASSERT_TRUE(eventually([&] { return EventPeer::waiters(event) == 2; }));
+    for (int round = 1; round <= 2; ++round) {
+      event.set();
+      ASSERT_TRUE(woken.waitFor(round));
+      EXPECT_FALSE(EventPeer::signalled(event)) << "round " << round << ": returned without taking the signal";
+      EXPECT_EQ(EventPeer::waiters(event), 2u - round) << "the other waiter still waits";
+      event.reset();
+    }
+    for (auto& each : done) EXPECT_TRUE(finishes(each));
+  }
 }
 
 // Counts satisfied waits of several threads; each thread waits once.

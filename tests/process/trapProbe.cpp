@@ -4,7 +4,9 @@
 // library's halt must stop it all the same, by SIGTRAP.
 //
 // The handlers are installed before the library is loaded with dlopen. The
-// line on standard output proves that the load returned, which it must not.
+// line on standard output proves that the load returned, which it must not
+// when the library halts; when the loader refuses the library, the line
+// carries the loader's reason, as a host would log it.
 
 #include <dlfcn.h>
 #include <signal.h>

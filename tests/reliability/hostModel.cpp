@@ -102,18 +102,40 @@ int32_t Model::registerSession(uint32_t session, uint32_t parent) {
   // Linked again to the parent it has, a value stays where it is listed.
   if (known && parent != 0 && record.parent == parent) return 0;
   // Re-registration moves the value: it leaves its old parent's list.
+  uint32_t leftParent = 0;
   if (record.parent != 0 && sessions.count(record.parent) != 0) {
     auto& old = sessions[record.parent].children;
     old.erase(std::remove(old.begin(), old.end(), session), old.end());
+    // Rule: a parent waiting for its children that has none left closes now.
+    if (sessions[record.parent].closePendingOnChildren && old.empty()) leftParent = record.parent;
   }
   record.parent = 0;
-  if (parent == 0) return 0;
-  SessionRecord& parentRecord = sessions[parent];
-  // A child list that failed to grow takes no value, not even a stale one.
-  if (latch(&parentRecord.childListFailed, Sticky::childList, parent)) return kMemoryFull;
-  parentRecord.children.push_back(session);
-  record.parent = parent;
+  if (parent != 0) {
+    SessionRecord& parentRecord = sessions[parent];
+    // A child list that failed to grow takes no value, not even a stale one.
+    if (latch(&parentRecord.childListFailed, Sticky::childList, parent)) return kMemoryFull;
+    parentRecord.children.push_back(session);
+    record.parent = parent;
+  }
+  emptiedParent = leftParent;
   return 0;
+}
+
+void Model::finishEmptiedParent(Oracle& o) {
+  const uint32_t parent = emptiedParent;
+  emptiedParent = 0;
+  uint32_t grandparent = 0;
+  if (parent != 0 && settle(o, parent, true, &grandparent) == Settled::closable) finishClose(o, parent, 1, grandparent);
+}
+
+void Model::undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool withdraw) {
+  // Rule: a refused open of a value still recorded closes only what it opened.
+  if (!hadRecord) {
+    close(o, session, 1);
+    return;
+  }
+  if (withdraw) withdrawCleanup(session);
+  lowerClose(o, session, 1, nullptr);
 }
 
 int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Observed& seen) {
@@ -124,6 +146,7 @@ int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Ob
   int32_t status = o.lower("Open");
   if (status < 0) return status;
   const uint32_t session = seen.session;
+  const bool hadRecord = sessions.count(session) != 0;
   lowerOpen.insert(lowerKey(session));
   // Each announced IRQ context is reserved, up to the first failure.
   for (int32_t index = 0; index < irqContexts && status >= 0; ++index) {
@@ -133,16 +156,16 @@ int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Ob
   // an unexpected failure unless an earlier error stands.
   if (hostCleanupAnswer != 0) {
     const int32_t failure = status < 0 ? status : kUnexpected;
-    close(o, session, 1);
+    undoOpen(o, session, hadRecord, true);
     return failure;
   }
   cleanups.push_back(session);
   // Every failure after the lower open closes the session again.
-  if (status < 0 || (merge(&status, registerSession(session, 0)), status < 0)) {
-    const int32_t failure = status;
-    close(o, session, 1);
-    return failure;
+  if (status >= 0) {
+    merge(&status, registerSession(session, 0));
+    finishEmptiedParent(o);
   }
+  if (status < 0) undoOpen(o, session, hadRecord, true);
   return status;
 }
 
@@ -153,10 +176,12 @@ int32_t Model::openResource(Oracle& o, uint32_t parent, bool nullOut, const Obse
   // The parent reaches the lower library routed, as the host passed it.
   int32_t status = o.lower(line("OpenResource", {routed(parent)}));
   if (status < 0) return status;
+  const bool hadRecord = sessions.count(seen.session) != 0;
   lowerOpen.insert(lowerKey(seen.session));
   merge(&status, registerSession(seen.session, parent));
+  finishEmptiedParent(o);
   // A child that cannot be recorded is closed again, leaving no trace.
-  if (status < 0) close(o, seen.session, 1);
+  if (status < 0) undoOpen(o, seen.session, hadRecord, false);
   return status;
 }
 

@@ -101,6 +101,9 @@ class Model {
  private:
   bool latch(bool* flag, Sticky kind, uint32_t session = 0, uint32_t fifo = 0);
   int32_t registerSession(uint32_t session, uint32_t parent);
+  void finishEmptiedParent(Oracle& o);
+  void undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool withdraw);
+  uint32_t emptiedParent = 0;  // left by registerSession() for finishEmptiedParent()
   bool addFifo(SessionRecord& record, uint32_t session, uint32_t fifo);
   bool isDescendant(uint32_t candidate, uint32_t ancestor) const;
   enum class Settled { closable, refused, skipped };

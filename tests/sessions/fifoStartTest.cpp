@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <future>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
 #include "failingAllocator.h"
+#include "failingMutexInit.h"
 #include "fifo/fifoStart.h"
 #include "sessionTestSupport.h"
 #include "protons/status/statusCodes.h"
@@ -78,6 +80,9 @@ TEST_F(FifoStartTest, ARecordThatCannotBeBuiltLeavesNothingAndTheNextStartRetrie
 
   EXPECT_EQ(StatusMemoryFull, ViDazoHx_StartFifo(session, 1));
   EXPECT_EQ(0, disarmAllocationFailures());
+  testsupport::failMutexCreation(1, EAGAIN);
+  EXPECT_EQ(StatusUnexpectedFailure, ViDazoHx_StartFifo(session, 1)) << "its first member, a mutex, failed";
+  EXPECT_FALSE(testsupport::disarmMutexCreationFailure());
   EXPECT_THAT(fifosOf(session), IsEmpty());
   EXPECT_THAT(journal(), IsEmpty());
 

@@ -5,14 +5,21 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 #include "HostRuntime/HostRuntimeSim.h"
 #include "ViDazo/ViDazoSim.h"
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
+#include "onSeam.h"
+#include "protons/seam/seam.h"
 #include "protons/status/statusCodes.h"
 #include "sessionTestSupport.h"
 #include "sessions/close.h"
 #include "sessions/registry.h"
+#include "testSync.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -430,6 +437,221 @@ TEST_F(DeferredCloseTest, ARefusedMiddleSessionStaysInItsParentsListAndClosesWit
   EXPECT_EQ(0, returnRegion(region));
   EXPECT_THAT(registeredSessions(), IsEmpty());
   EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+}
+
+// ---- one close per session instance ----------------------------------------
+//
+// A close takes the record out under registryLock and closes below after
+// letting it go. Whatever lands in that window (the host's cleanup, a host
+// close, an open that gets the value next) must leave the lower close to
+// that one closer, and must never touch a session that got the value again.
+
+// Runs one action per chosen seam, each once, on the thread that reaches it.
+class SeamActions {
+ public:
+  SeamActions(tSeam first, std::function<void()> onFirst, tSeam second, std::function<void()> onSecond) {
+    entries_[0] = Entry{first, std::move(onFirst)};
+    entries_[1] = Entry{second, std::move(onSecond)};
+    for (std::atomic<bool>& flag : fired_) flag.store(false);
+    seamHook.store(&hook);
+  }
+  ~SeamActions() { seamHook.store(nullptr); }
+  SeamActions(const SeamActions&) = delete;
+  SeamActions& operator=(const SeamActions&) = delete;
+  bool fired(int index) const { return fired_[index].load(); }
+
+ private:
+  struct Entry {
+    tSeam seam;
+    std::function<void()> action;
+  };
+  static void hook(tSeam seam) {
+    for (int index = 0; index < 2; ++index) {
+      if (entries_[index].seam == seam && !fired_[index].exchange(true)) entries_[index].action();
+    }
+  }
+  static inline Entry entries_[2];
+  static inline std::atomic<bool> fired_[2];
+};
+
+class OneClosePerInstanceTest : public SessionTest {
+ protected:
+  // A window: a close of `target`, started by `closer`, held at `seam`.
+  struct Window {
+    const char* name;
+    tSeam seam;
+    uint32_t target;
+    std::function<int32_t()> closer;
+  };
+
+  Window requestedClose(tSeam seam) {
+    const uint32_t session = open();
+    return Window{"host close", seam, session, [session] { return ViDazoHx_Close(session, 0); }};
+  }
+  Window putOffClose(tSeam seam) {
+    const uint32_t session = open();
+    tRegionEntry* region = lendRegion(session, 0);
+    EXPECT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(session, 0));
+    return Window{"put-off close", seam, session, [region] { return returnRegion(region); }};
+  }
+  Window pendingParentClose(tSeam seam) {
+    const uint32_t parent = open();
+    tRegionEntry* region = lendRegion(openResource(parent), 0);
+    EXPECT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 0));
+    return Window{"pending parent's close", seam, parent, [region] { return returnRegion(region); }};
+  }
+
+  uint32_t lowerClosesOf(uint32_t session) {
+    uint32_t count = 0;
+    for (const auto& close : lowerCloses()) count += close.first == session ? 1 : 0;
+    return count;
+  }
+
+  // The successor that the lower library hands the same value to.
+  void reopen(uint32_t value) {
+    ASSERT_EQ(0, ViDazoSim_SetNextSession(value));
+    uint32_t session = 0;
+    ASSERT_EQ(0, ViDazoHx_Open("bitfile", "signature", "sim0", 0, &session));
+    ASSERT_EQ(value, session);
+  }
+};
+
+// Inside the window the host's cleanup runs (and returns at once, on its own
+// thread, while the close stays held) and a host close of the value comes
+// in. Without marking the close in flight both closed the value again, and
+// an open that then got the value had its session closed by the held close.
+TEST_F(OneClosePerInstanceTest, ACloseInItsWindowIsTheOnlyOneToCloseBelowAndSparesTheSuccessor) {
+  const std::vector<std::function<Window()>> windows = {
+      [&] { return requestedClose(tSeam::closeBeforeWithdraw); },
+      [&] { return requestedClose(tSeam::closeBeforeLowerClose); },
+      [&] { return putOffClose(tSeam::putOffCloseBeforeWithdraw); },
+      [&] { return putOffClose(tSeam::putOffCloseBeforeLowerClose); },
+      [&] { return pendingParentClose(tSeam::parentCloseBeforeWithdraw); },
+      [&] { return pendingParentClose(tSeam::parentCloseBeforeLowerClose); }};
+  for (const auto& makeWindow : windows) {
+    const Window window = makeWindow();
+    SCOPED_TRACE(window.name);
+    clearJournal();
+    testsync::Signal cleanupReturned, hostCloseReturned;
+    std::atomic<int32_t> hostAnswer{1};
+    std::thread cleanup, hostClose;
+    bool reopenedInWindow = false;
+    SeamActions seams(
+        window.seam,
+        [&] {
+          cleanup = std::thread([&] {
+            EXPECT_EQ(0, sessionCleanupProc(window.target));
+            cleanupReturned.raise();
+          });
+          EXPECT_TRUE(cleanupReturned.waitFor()) << "the cleanup must not wait for the close held here";
+          hostClose = std::thread([&] {
+            hostAnswer = ViDazoHx_Close(window.target, 0);
+            hostCloseReturned.raise();
+          });
+          EXPECT_TRUE(testsync::eventually([&] { return seams.fired(1) || hostCloseReturned.waitFor({}); }));
+          // A host close that did not wait closed the value below: the lower
+          // library may hand it out again now.
+          if (hostCloseReturned.waitFor({})) {
+            reopen(window.target);
+            reopenedInWindow = true;
+          }
+        },
+        tSeam::closeBeforeWaitingForCloseInFlight, [] {});
+
+    EXPECT_EQ(0, window.closer());
+    ASSERT_TRUE(seams.fired(0));
+    cleanup.join();
+    hostClose.join();
+    EXPECT_EQ(0, hostAnswer.load()) << "after waiting for the close in flight, without a lower call";
+    EXPECT_EQ(1u, lowerClosesOf(window.target));
+    if (!reopenedInWindow) reopen(window.target);
+    EXPECT_TRUE(isRegistered(window.target));
+    EXPECT_TRUE(cleanupRegistered(window.target));
+    ViDazoSim_SessionInfo info{};
+    EXPECT_EQ(0, ViDazoSim_GetSessionInfo(window.target, &info)) << "the successor is open below";
+  }
+}
+
+// Once the held close has returned below, the lower library may hand its
+// value to an open before the close's mark ends. An open refused then must
+// still close its own new session, not take the stale mark for a close of
+// it under way.
+TEST_F(OneClosePerInstanceTest, AnOpenRefusedWhileTheEarlierCloseStillEndsClosesItsOwnSession) {
+  const uint32_t session = open();
+  addReservedIrqContexts(1);
+  ViDazoSim_InjectStatus("ViDazoDll_ReserveIrqContext", kLowerFailure, 1);
+  testsync::Signal opened;
+  std::thread opener;
+  testsupport::OnSeam seam(tSeam::closeAfterLowerClose, [&] {
+    opener = std::thread([&] {
+      ASSERT_EQ(0, ViDazoSim_SetNextSession(session));
+      uint32_t again = 0;
+      EXPECT_EQ(kLowerFailure, ViDazoHx_Open("bitfile", "signature", "sim0", 0, &again));
+      opened.raise();
+    });
+    EXPECT_TRUE(opened.waitFor()) << "the undo must not wait for the close that holds the seam";
+  });
+  EXPECT_EQ(0, ViDazoHx_Close(session, 0));
+  opener.join();
+  EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 0), closed(session, 1)));
+  EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+  EXPECT_FALSE(cleanupRegistered(session));
+}
+
+// The busy child of a parent whose close waits for it leaves the parent's
+// list when the lower library, having closed the child on its own, hands its
+// value to an open (the record is kept and moved, or unlinked). The parent
+// then has no child left to finish its close: the registering open does.
+TEST_F(OneClosePerInstanceTest, ARegistrationThatEmptiesAPendingParentsListFinishesItsClose) {
+  for (const bool move : {false, true}) {
+    SCOPED_TRACE(move ? "moved under another parent" : "reopened without a parent");
+    const uint32_t parent = open();
+    const uint32_t child = openResource(parent);
+    lendRegion(child, 0);
+    ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 9));
+    const uint32_t newParent = move ? open() : 0;
+    ASSERT_EQ(0, lower::Close(child, 0));
+    clearJournal();
+
+    ASSERT_EQ(0, ViDazoSim_SetNextSession(child));
+    uint32_t reopened = 0;
+    EXPECT_EQ(0, move ? ViDazoHx_OpenResource(newParent, "sim1", 0, &reopened)
+                      : ViDazoHx_Open("bitfile", "signature", "sim0", 0, &reopened));
+
+    EXPECT_THAT(lowerCloses(), ElementsAre(closed(parent, 1)));
+    EXPECT_FALSE(isRegistered(parent));
+    EXPECT_FALSE(cleanupRegistered(parent));
+    EXPECT_EQ(newParent, parentOf(child));
+  }
+}
+
+// Child C of P has a child G. The lower library closes C on its own and
+// hands its value out again from a resource open under G, which is refused
+// (C would become its own ancestor). Undoing it used to close C's old
+// record, and with it G and its subtree, while the new lower session stayed
+// open whenever G held a region.
+TEST_F(OneClosePerInstanceTest, ARefusedOpenOfAValueStillRecordedClosesOnlyWhatItOpened) {
+  for (const bool grandchildBusy : {false, true}) {
+    SCOPED_TRACE(grandchildBusy ? "G holds a region" : "G idle");
+    const uint32_t parent = open();
+    const uint32_t child = openResource(parent);
+    const uint32_t grandchild = openResource(child);
+    if (grandchildBusy) lendRegion(grandchild, 0);
+    ASSERT_EQ(0, lower::Close(child, 0));
+    clearJournal();
+
+    ASSERT_EQ(0, ViDazoSim_SetNextSession(child));
+    uint32_t session = 0;
+    EXPECT_EQ(StatusInvalidParameter, ViDazoHx_OpenResource(grandchild, "sim1", 0, &session));
+
+    EXPECT_THAT(lowerCloses(), ElementsAre(closed(child, 1))) << "the new lower session, and nothing else";
+    ViDazoSim_SessionInfo info{};
+    EXPECT_EQ(0, ViDazoSim_GetSessionInfo(grandchild, &info));
+    EXPECT_EQ(ViDazoSim_StatusInvalidSession, ViDazoSim_GetSessionInfo(child, &info));
+    EXPECT_THAT(childrenOf(child), ElementsAre(grandchild)) << "the old record and its links stay";
+    EXPECT_EQ(child, parentOf(grandchild));
+    EXPECT_FALSE(closePendingOf(child));
+  }
 }
 
 }  // namespace

@@ -128,12 +128,14 @@ int32_t returnRegion(tRegionEntry* entry) {
   const uint32_t session = entry->session;
   tFifoState* state = entry->fifoState;
   bool closeNow = false;
+  uint64_t generation = 0;
   {
     tMutexHolder region(*state->regionMutex);
     state->regions.popFront();
     closeNow = state->regions.empty() && state->owner->closePending.load();
+    generation = state->owner->generation;
   }
-  return closeNow ? ViDazoHx_Close(session, 1) : 0;
+  return closeNow ? finishPutOffClose(session, generation) : 0;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "lowerFixture.h"
+#include "testSync.h"
 
 namespace {
 
@@ -351,6 +352,31 @@ TEST_F(LowerFifoTest, DeviceThreadsProduceAndCheckThePatternOnTheirOwn) {
   EXPECT_EQ(device.mismatches, 1u);
   EXPECT_EQ(device.firstMismatch, 100u);
   EXPECT_EQ(device.running, 1u);
+}
+
+// A write device that ran dry sleeps without a time limit; a single place
+// committed then must still be taken within about a millisecond, far below
+// the quarter ring that wakes it when busy. Once the count shows the first
+// place taken the device has gone back to sleep (it holds the FIFO's lock
+// from the count until its wait), so the second place finds it asleep.
+TEST_F(LowerFifoTest, WriteDeviceTakesASingleCommittedPlaceWithoutAHostWait) {
+  constexpr uint64_t kSeed = 7;
+  prepareFifo(kFromHostU32, 1024);
+  ASSERT_EQ(ViDazoSim_StartDevice(session, kFromHostU32, kSeed, 0), 0);
+  for (uint32_t place = 0; place < 2; ++place) {
+    uint32_t* elements = nullptr;
+    uint32_t acquired = 0;
+    ASSERT_EQ(ViDazoDll_AcquireFifoWriteElementsU32(session, kFromHostU32, &elements, 1, 0, &acquired, nullptr), 0);
+    ASSERT_EQ(acquired, 1u);
+    elements[0] = static_cast<uint32_t>(kSeed + place);
+    ASSERT_EQ(ViDazoDll_ReleaseFifoElements(session, kFromHostU32, 1), 0);
+    ViDazoSim_DeviceCounts device{};
+    EXPECT_TRUE(testsync::eventually(
+        [&] { return ViDazoSim_GetDeviceCounts(session, kFromHostU32, &device) == 0 && device.elements > place; },
+        std::chrono::seconds(1)))
+        << "place " << place << " still in the ring";
+    EXPECT_EQ(device.mismatches, 0u);
+  }
 }
 
 TEST_F(LowerFifoTest, ClosingResettingAndExitingEndRunningDevices) {

@@ -1,5 +1,7 @@
-/*
- * HostRuntimeSim.h: control API of the simulated host runtime.
+/**
+ * @file HostRuntimeSim.h
+ * @brief Control API of the simulated host runtime: arrays, cleanup,
+ *        references, fault injection.
  *
  * The simulated host runtime (library HostRuntimeSim) provides the three
  * host functions that libViDazoHx calls, NumericArrayResize,
@@ -27,6 +29,7 @@
 extern "C" {
 #endif
 
+/** Marks the stand-in's exported functions. */
 #if defined(__GNUC__)
 #define HOSTRUNTIMESIM_API __attribute__((visibility("default")))
 #else
@@ -57,6 +60,39 @@ extern "C" {
 #define HostRuntimeSim_ErrorNullArgument (-70004)
 /** The disposed reference's record had no release procedure; none was called. */
 #define HostRuntimeSim_ErrorNoReleaseProcedure (-70005)
+
+/* An inline function needs C99 or C++; GNU-compatible compilers also accept
+ * their own spelling in C89 mode. A plain C89 compiler does without it. */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define HOSTRUNTIMESIM_STATUS_TEXT_INLINE static inline
+#elif defined(__GNUC__)
+#define HOSTRUNTIMESIM_STATUS_TEXT_INLINE static __inline__
+#endif
+
+#ifdef HOSTRUNTIMESIM_STATUS_TEXT_INLINE
+/**
+ * Names a result of the control functions: "Success" for 0, the macro name
+ * without its prefix for HostRuntimeSim_ErrorUnknownFunction (-70001) to
+ * HostRuntimeSim_ErrorNoReleaseProcedure (-70005), NULL for any other value
+ * (ViDazoHx_StatusText() names the library's statuses, which
+ * HostRuntimeSim_DisposeReference() passes on from a release procedure).
+ * Inline: no export.
+ * @param status A result of a HostRuntimeSim_ function.
+ * @return The name, or NULL.
+ */
+HOSTRUNTIMESIM_STATUS_TEXT_INLINE const char* HostRuntimeSim_StatusText(int32_t status) {
+  switch (status) {
+    case 0: return "Success";
+    case HostRuntimeSim_ErrorUnknownFunction: return "UnknownFunction";
+    case HostRuntimeSim_ErrorUnknownHandle: return "UnknownHandle";
+    case HostRuntimeSim_ErrorUnknownReference: return "UnknownReference";
+    case HostRuntimeSim_ErrorNullArgument: return "NullArgument";
+    case HostRuntimeSim_ErrorNoReleaseProcedure: return "NoReleaseProcedure";
+    default: break;
+  }
+  return 0;
+}
+#endif
 
 /** Largest element storage, in bytes, that an array may have. */
 #define HostRuntimeSim_MaxArrayBytes (64u * 1024u * 1024u)
@@ -123,8 +159,8 @@ HOSTRUNTIMESIM_API void HostRuntimeSim_SetResizeInPlace(int32_t enabled);
 
 /** One cleanup registration, as RTSetCleanupProc received it. */
 typedef struct HostRuntimeSim_Registration {
-  ViDazoHx_HostProcedure procedure;
-  uintptr_t argument;
+  ViDazoHx_HostProcedure procedure; /**< the procedure registered */
+  uintptr_t argument;               /**< its argument */
   int32_t mode;         /**< 2 or 6 */
   int32_t byCaller;     /**< 1 if the thread listing it made it, else 0 */
 } HostRuntimeSim_Registration;

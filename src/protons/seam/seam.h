@@ -10,9 +10,22 @@
 
 #include <atomic>
 
+// The close seams sit in a close's window: its record is gone, registryLock
+// is let go, and the session is still open below (closeAfterLowerClose: no
+// longer, so the lower library may hand its value out again).
 enum class tSeam {
-  acquireAfterEnsure,    // an acquisition has ensured its FIFO record and looks it up again
-  releaseBeforeOwnClose  // a release decided to finish a put-off close and calls it next
+  acquireAfterEnsure,                  // an acquisition has ensured its FIFO record and looks it up again
+  releaseBeforeOwnClose,               // a release decided to finish a put-off close and calls it next
+  closeBeforeWithdraw,                 // a host's (or cleanup's, or undo's) close withdraws the host registration next
+  closeBeforeLowerClose,               // that close calls the lower close next
+  putOffCloseBeforeWithdraw,           // the close a last release finishes withdraws the host registration next
+  putOffCloseBeforeLowerClose,         // that close calls the lower close next
+  parentCloseBeforeWithdraw,           // a pending parent's close, after its last child, withdraws next
+  parentCloseBeforeLowerClose,         // that close calls the lower close next
+  closeAfterLowerClose,                // any of those closes returned below; it ends its mark, then a pending parent's close
+  closeBeforeWaitingForCloseInFlight,  // a host's close met another close of the value in flight and waits next
+  undoBeforeClose,                     // an open that failed has let go of registryLock and closes its session next
+  reserveFoundNoSpare                  // an acquisition found no spare queue node and takes regionMutex to make one
 };
 
 using tSeamHook = void (*)(tSeam seam);
