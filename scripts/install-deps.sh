@@ -12,6 +12,11 @@
 # checks use: valgrind (instruction counts), doxygen (reference docs), lintian
 # (package checks), gnuplot-nox and python3 (the performance report), linux-perf (profiling)
 # and clang 14 with its runtime libraries (the libFuzzer target).
+#
+# Everything also installs qemu-system-arm and adds armhf as a foreign
+# architecture, for scripts/armhf-vm.sh: that script only downloads and
+# unpacks the armhf kernel and busybox packages into the build tree, so
+# nothing of armhf is installed here.
 set -euo pipefail
 
 mode=${1:-}
@@ -29,7 +34,21 @@ if [[ $mode != --demo ]]; then
   )
 fi
 if [[ -z $mode ]]; then
-  packages+=(crossbuild-essential-armhf qemu-user)
+  packages+=(crossbuild-essential-armhf qemu-user qemu-system-arm)
+fi
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+# The package lists must know armhf before scripts/armhf-vm.sh can download
+# the target's kernel and busybox.
+if [[ -z $mode ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  echo "install-deps: adding the armhf architecture"
+  "${sudo[@]}" dpkg --add-architecture armhf
+  "${sudo[@]}" apt-get update -q
 fi
 
 missing=()
@@ -45,10 +64,5 @@ if ((${#missing[@]} == 0)); then
 fi
 
 echo "install-deps: installing ${missing[*]}"
-sudo=()
-if [[ $(id -u) -ne 0 ]]; then
-  sudo=(sudo)
-fi
-export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
