@@ -263,12 +263,13 @@ bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
 // Members are built in declaration order with the same status, so each skips
 // itself once an earlier one failed. The counters are set whatever happened:
 // the caller decides from the status whether the lock is usable.
-tSharedExclusiveLock::tSharedExclusiveLock(tStatus& status)
+tSharedExclusiveLock::tSharedExclusiveLock(tStatus& status) noexcept
     : exclusiveMutex(status),
       drainMutex(status),
       drainedEvent(false, false, status),
       gateEvent(false, true, status),
       userCount(1),
+      cacheLineGap(),
       exclusiveActive(0) {}
 
 // Members go in reverse order: gateEvent, drainedEvent, drainMutex,

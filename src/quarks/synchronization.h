@@ -150,7 +150,7 @@ class tEvent {
 // those inside to drain.
 class tSharedExclusiveLock {
  public:
-  explicit tSharedExclusiveLock(tStatus& status);
+  explicit tSharedExclusiveLock(tStatus& status) noexcept;
   ~tSharedExclusiveLock();
   tSharedExclusiveLock(const tSharedExclusiveLock&) = delete;
   tSharedExclusiveLock& operator=(const tSharedExclusiveLock&) = delete;
