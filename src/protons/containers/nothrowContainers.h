@@ -57,10 +57,10 @@ class tGrowableArray {
   }
 
  private:
-  // The map and the queue keep node pointers here, so T is often a pointer
-  // and sizeof(T) is the size of the pointer, as meant.
+  // The map keeps its node pointers here: for it T is a pointer, and
+  // sizeof(T) is the size of the pointer, as meant.
   static size_t bytesFor(uint32_t count) {
-    return sizeof(T) * count;  // NOLINT(bugprone-sizeof-expression): T is a node pointer by design
+    return sizeof(T) * count;  // NOLINT(bugprone-sizeof-expression): the map's items are node pointers by design
   }
 
   bool grow() {
