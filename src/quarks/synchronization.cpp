@@ -102,7 +102,7 @@ void tMutex::unlock() { pthread_mutex_unlock(&mutex_); }
 // initialiser), so that a failure of either leaves nothing behind: the mutex
 // skips itself once the status holds an error, and a created condition
 // variable is released here.
-tEvent::tEvent(bool autoReset, bool initialState, tStatus& status)
+tEvent::tEvent(bool autoReset, bool initialState, tStatus& status) noexcept
     : conditionCreated_(false),
       mutex_(createCondition(status)),
       autoReset_(autoReset),

@@ -112,7 +112,7 @@ class tMutex {
 // operations only: the mutex and the condition serve real waits.
 class tEvent {
  public:
-  tEvent(bool autoReset, bool initialState, tStatus& status);
+  tEvent(bool autoReset, bool initialState, tStatus& status) noexcept;
   ~tEvent();
   tEvent(const tEvent&) = delete;
   tEvent& operator=(const tEvent&) = delete;
