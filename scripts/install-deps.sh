@@ -11,7 +11,8 @@
 # Besides the compilers and test frameworks, everything installs the tools the
 # checks use: valgrind (instruction counts), doxygen (reference docs), lintian
 # (package checks), gnuplot-nox and python3 (the performance report), linux-perf (profiling)
-# and clang 14 with its runtime libraries (the libFuzzer target).
+# and clang 14 with its runtime libraries (the libFuzzer target); clang-tidy 14
+# and cppcheck (scripts/lint.sh) and gcovr (scripts/coverage.sh).
 #
 # Everything also installs qemu-system-arm and adds armhf as a foreign
 # architecture, for scripts/armhf-vm.sh: that script only downloads and
@@ -32,6 +33,7 @@ if [[ $mode != --demo ]]; then
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     valgrind doxygen lintian gnuplot-nox linux-perf clang-14 libclang-rt-14-dev python3
   )
+  packages+=(clang-tidy-14 cppcheck gcovr)
 fi
 if [[ -z $mode ]]; then
   packages+=(crossbuild-essential-armhf qemu-user qemu-system-arm)
