@@ -11,7 +11,13 @@
 # Besides the compilers and test frameworks, everything installs the tools the
 # checks use: valgrind (instruction counts), doxygen (reference docs), lintian
 # (package checks), gnuplot-nox and python3 (the performance report), linux-perf (profiling)
-# and clang 14 with its runtime libraries (the libFuzzer target).
+# and clang 14 with its runtime libraries (the libFuzzer target); clang-tidy 14
+# and cppcheck (scripts/lint.sh) and gcovr (scripts/coverage.sh).
+#
+# Everything also installs qemu-system-arm and adds armhf as a foreign
+# architecture, for scripts/armhf-vm.sh: that script only downloads and
+# unpacks the armhf kernel and busybox packages into the build tree, so
+# nothing of armhf is installed here.
 set -euo pipefail
 
 mode=${1:-}
@@ -27,9 +33,24 @@ if [[ $mode != --demo ]]; then
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     valgrind doxygen lintian gnuplot-nox linux-perf clang-14 libclang-rt-14-dev python3
   )
+  packages+=(clang-tidy-14 cppcheck gcovr)
 fi
 if [[ -z $mode ]]; then
-  packages+=(crossbuild-essential-armhf qemu-user)
+  packages+=(crossbuild-essential-armhf qemu-user qemu-system-arm)
+fi
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+# The package lists must know armhf before scripts/armhf-vm.sh can download
+# the target's kernel and busybox.
+if [[ -z $mode ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  echo "install-deps: adding the armhf architecture"
+  "${sudo[@]}" dpkg --add-architecture armhf
+  "${sudo[@]}" apt-get update -q
 fi
 
 missing=()
@@ -45,10 +66,5 @@ if ((${#missing[@]} == 0)); then
 fi
 
 echo "install-deps: installing ${missing[*]}"
-sudo=()
-if [[ $(id -u) -ne 0 ]]; then
-  sudo=(sudo)
-fi
-export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

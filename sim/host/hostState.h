@@ -100,7 +100,7 @@ struct Hook {
 // or bounce a shared cache line. Only the reset takes every lock: the
 // control, cleanup, reference-shard and array locks in that order, and each
 // thread's cleanup record after the cleanup lock.
-struct HostState {
+struct HostState {  // NOLINT(clang-analyzer-optin.performance.Padding): nextSequence's cache line is kept apart on purpose
   std::mutex controlLock;  // injections and hooks
   Injection injections[kFunctionCount];
   Hook hooks[kFunctionCount];

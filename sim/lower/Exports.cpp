@@ -54,6 +54,7 @@ int32_t ViDazoDll_AddResources(const char* const* names, uint32_t count) {
       fn_ViDazoDll_AddResources, [&] { return VoKelSrvSim_AddResources(names, count); }, names, count);
 }
 
+// NOLINTBEGIN(bugprone-macro-parentheses): Type is a type name, which parentheses would not compile
 #define VIDAZOSIM_DEFINE_REGISTER(Suffix, Type)                                                                   \
   int32_t ViDazoDll_Read##Suffix(ViDazoDll_Session session, uint32_t offset, Type* value) {                       \
     return tracedCall(                                                                                            \
@@ -116,6 +117,7 @@ int32_t ViDazoDll_AddResources(const char* const* names, uint32_t count) {
                                   remaining); },                                                                     \
         session, fifo, elements, count, timeout, acquired, remaining);                                               \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 }  // extern "C"
 

@@ -28,7 +28,7 @@ constexpr uint32_t kReservedBits = 0xF000u;
 constexpr uint32_t kRegisterWords = ViDazoSim_RegisterSpaceBytes / 8;
 constexpr uint32_t kDoorbellBytes = 4;
 
-struct Registry {
+struct Registry {  // NOLINT(clang-analyzer-optin.performance.Padding): generation's cache line is kept apart on purpose
   // Shared for look-ups, which every call makes, so that calls into
   // different sessions do not queue behind one another here.
   std::shared_mutex lock;
@@ -47,9 +47,9 @@ struct Registry {
 // An entry keeps its session alive until it is replaced or the thread ends;
 // while a SessionRef borrows it (pins > 0) it is not replaced.
 struct CachedSession {
-  uint32_t key = 0;
   uint64_t generation = 0;  // 0: empty
   SessionPtr session;
+  uint32_t key = 0;
   uint32_t pins = 0;
 };
 constexpr unsigned kCachedSessions = 4;
@@ -256,7 +256,7 @@ SessionPtr findSession(uint32_t value) {
     if (it == r.sessions.end()) return nullptr;
     found = it->second;
   }
-  if (CachedSession* slot = replaceableEntry()) *slot = CachedSession{key, generation, found, 0};
+  if (CachedSession* slot = replaceableEntry()) *slot = CachedSession{generation, found, key, 0};
   return found;
 }
 
@@ -350,7 +350,7 @@ int32_t setTargetState(uint32_t session, uint32_t state) {
 
 int32_t accessRegisters(uint32_t session, uint32_t offset, void* data, uint32_t count, uint32_t type, bool write) {
   const uint32_t size = elementSize(type);
-  if (data == nullptr && count != 0) return ViDazoSim_StatusInvalidParameter;
+  if (size == 0 || (data == nullptr && count != 0)) return ViDazoSim_StatusInvalidParameter;
   const uint64_t end = static_cast<uint64_t>(offset) + static_cast<uint64_t>(count) * size;
   if (offset % size != 0 || end > ViDazoSim_RegisterSpaceBytes) return ViDazoSim_StatusInvalidRegister;
   return withSession(session, [&](Session& s) {
@@ -383,6 +383,7 @@ int32_t reserveIrqContext(uint32_t session, ViDazoDll_IrqContext* context) {
     }
     const uintptr_t token = s.nextIrqContext++;
     s.irqContexts.insert(token);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): an IRQ context is an opaque handle that is never dereferenced
     *context = reinterpret_cast<ViDazoDll_IrqContext>(token);
     return 0;
   });

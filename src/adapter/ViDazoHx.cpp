@@ -92,6 +92,7 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_Read32(uint32_t session, uint32_t offse
 // caller's float; this unit never reads or writes it as either type.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_ReadSgl(uint32_t session, uint32_t offset, float* value) {
   static_assert(sizeof(float) == sizeof(uint32_t), "a single travels as its 32-bit pattern");
+  // cppcheck-suppress invalidPointerCast ; the float is the target of the 32-bit register read, as its bit pattern
   return ViDazoHx_Read32(session, offset, reinterpret_cast<uint32_t*>(value));
 }
 

@@ -42,7 +42,7 @@ int32_t loadLowerLibrary() {
 
   lowerLibrary = dlopen(kLowerLibraryFile, RTLD_LAZY);
   if (lowerLibrary == nullptr) {
-    const char* reason = dlerror();
+    const char* reason = dlerror();  // NOLINT(concurrency-mt-unsafe): process attach, serialised by the loader
     debugPrint("Error opening %s: %s\n", kLowerLibraryFile, reason != nullptr ? reason : "");
     return StatusLibraryNotFound;
   }

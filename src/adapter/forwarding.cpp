@@ -101,9 +101,11 @@ int32_t GetPeerToPeerFifoEndpoint(uint32_t session, uint32_t fifo, uint32_t* end
 int32_t readFifo(int32_t typeCode, uint32_t session, uint32_t fifo, void* data, uint32_t count, uint32_t timeout,
                  uint32_t* remaining) {
   switch (typeCode) {
+// NOLINTBEGIN(bugprone-macro-parentheses): Type is a type name, which parentheses would not compile
 #define VIDAZOHX_READ_CASE(code, Suffix, Type) \
   case code:                                   \
     return VIDAZOHX_FORWARD(ReadFifo##Suffix, session, fifo, static_cast<Type*>(data), count, timeout, remaining);
+    // NOLINTEND(bugprone-macro-parentheses)
     VIDAZOHX_FOR_EACH_TYPE_CODE(VIDAZOHX_READ_CASE)
 #undef VIDAZOHX_READ_CASE
     default:

@@ -253,6 +253,7 @@ int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cl
 }
 
 int32_t setCleanupFlag(uintptr_t flagAddress) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): host procedures receive their argument as a pointer-sized integer
   reinterpret_cast<tCleanupFlag*>(flagAddress)->store(1);
   return 0;
 }

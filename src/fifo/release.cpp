@@ -30,6 +30,7 @@ void giveBackReleasedRegions(tFifoState& state) {
 }
 
 int32_t releaseRegion(uintptr_t dataRecordAddress) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): host procedures receive their argument as a pointer-sized integer
   const auto* record = reinterpret_cast<const ViDazoHx_DataRecord*>(dataRecordAddress);
   if (record == nullptr || record->regionEntry == nullptr) return StatusInvalidParameter;
   auto* entry = static_cast<tRegionEntry*>(record->regionEntry);

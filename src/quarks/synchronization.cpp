@@ -102,7 +102,7 @@ void tMutex::unlock() { pthread_mutex_unlock(&mutex_); }
 // initialiser), so that a failure of either leaves nothing behind: the mutex
 // skips itself once the status holds an error, and a created condition
 // variable is released here.
-tEvent::tEvent(bool autoReset, bool initialState, tStatus& status)
+tEvent::tEvent(bool autoReset, bool initialState, tStatus& status) noexcept
     : conditionCreated_(false),
       mutex_(createCondition(status)),
       autoReset_(autoReset),
@@ -263,12 +263,13 @@ bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
 // Members are built in declaration order with the same status, so each skips
 // itself once an earlier one failed. The counters are set whatever happened:
 // the caller decides from the status whether the lock is usable.
-tSharedExclusiveLock::tSharedExclusiveLock(tStatus& status)
+tSharedExclusiveLock::tSharedExclusiveLock(tStatus& status) noexcept
     : exclusiveMutex(status),
       drainMutex(status),
       drainedEvent(false, false, status),
       gateEvent(false, true, status),
       userCount(1),
+      cacheLineGap(),
       exclusiveActive(0) {}
 
 // Members go in reverse order: gateEvent, drainedEvent, drainMutex,

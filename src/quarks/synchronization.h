@@ -112,7 +112,7 @@ class tMutex {
 // operations only: the mutex and the condition serve real waits.
 class tEvent {
  public:
-  tEvent(bool autoReset, bool initialState, tStatus& status);
+  tEvent(bool autoReset, bool initialState, tStatus& status) noexcept;
   ~tEvent();
   tEvent(const tEvent&) = delete;
   tEvent& operator=(const tEvent&) = delete;
@@ -150,7 +150,7 @@ class tEvent {
 // those inside to drain.
 class tSharedExclusiveLock {
  public:
-  explicit tSharedExclusiveLock(tStatus& status);
+  explicit tSharedExclusiveLock(tStatus& status) noexcept;
   ~tSharedExclusiveLock();
   tSharedExclusiveLock(const tSharedExclusiveLock&) = delete;
   tSharedExclusiveLock& operator=(const tSharedExclusiveLock&) = delete;

@@ -163,6 +163,7 @@ tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseIn
   tExclusiveHolder registry(registryLock);
   tSettlement settled{tRegistryOutcome::closable, kNoParent, 0};
   tSessionState* record = lookupSession(target.session);
+  // NOLINTNEXTLINE(bugprone-branch-clone): two different reasons to skip, each in its place in the order above
   if (target.generation != kAnyGeneration && (record == nullptr || record->generation != target.generation)) {
     settled.outcome = tRegistryOutcome::skipped;
   } else if (record == nullptr) {

@@ -4,10 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "failingMutexInit.h"
@@ -561,6 +570,99 @@ TEST_F(SharedExclusiveLock, MixedLoadKeepsWritersAlone) {
   EXPECT_EQ(guardedA, kWriters * (kRounds / 4));
   EXPECT_EQ(Peer::userCount(lock), 1);
   EXPECT_EQ(Peer::exclusiveActive(lock), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Priority inheritance
+// ---------------------------------------------------------------------------
+
+// A low-priority thread holding a mutex that a real-time thread waits for must
+// run at the waiter's priority, or any thread of medium priority starves both.
+// Only the kernel shows the boost, in the holder's effective priority: the
+// prio field of /proc/self/task/<tid>/stat, -1 - p for SCHED_FIFO priority p
+// (sched_getparam() reports the thread's own setting, never a boost).
+// Waits on an event or for shared entry are condition waits, which cannot
+// boost anyone, so only the mutexes themselves are checked.
+class PriorityInheritance : public ::testing::Test {
+ protected:
+  static constexpr int kWaiterPriority = 50;
+
+  void SetUp() override {
+    ASSERT_EQ(status.code, 0);
+    // tMutex falls back to a plain recursive mutex where the kernel refuses
+    // priority-inheriting ones (qemu's user-mode emulation, for one).
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_t probe;
+    const int probeResult = pthread_mutex_init(&probe, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    if (probeResult != 0) {
+      GTEST_SKIP() << "no priority-inheriting mutexes here (" << std::strerror(probeResult) << "): tMutex fell back";
+    }
+    pthread_mutex_destroy(&probe);
+
+    int schedulingResult = 0;
+    waiter.post([&] {
+      sched_param realTime{};
+      realTime.sched_priority = kWaiterPriority;
+      schedulingResult = pthread_setschedparam(pthread_self(), SCHED_FIFO, &realTime);
+    }).get();
+    if (schedulingResult != 0) {
+      GTEST_SKIP() << "SCHED_FIFO priority " << kWaiterPriority << " cannot be set ("
+                   << std::strerror(schedulingResult) << ")";
+    }
+    holder.post([&] { holderTid = static_cast<pid_t>(syscall(SYS_gettid)); }).get();
+  }
+
+  // The effective priority of the holder thread, or -1000 if unreadable.
+  int holderPriority() const {
+    std::ifstream stat("/proc/self/task/" + std::to_string(holderTid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t commandEnd = line.rfind(')');
+    if (commandEnd == std::string::npos) return -1000;
+    std::istringstream fields(line.substr(commandEnd + 1));
+    std::string field;
+    for (int number = 3; number <= 18 && fields >> field; ++number) {
+      if (number == 18) return std::stoi(field);  // fields count from 1: pid, (comm), state, ...
+    }
+    return -1000;
+  }
+
+  // The holder takes the lock with `acquire`, the real-time waiter blocks in
+  // `acquire`; the holder must run at the waiter's priority until it
+  // releases, and at its own afterwards.
+  void expectHolderBoostedWhileWaiterBlocks(std::function<void()> acquire, std::function<void()> release) {
+    const int ownPriority = holderPriority();
+    ASSERT_NE(ownPriority, -1000) << "no /proc/self/task/<tid>/stat";
+    holder.post(acquire).get();
+    std::future<void> waiting = waiter.post([&] {
+      acquire();
+      release();
+    });
+    EXPECT_TRUE(eventually([&] { return holderPriority() == -1 - kWaiterPriority; }))
+        << "holder's priority stayed " << holderPriority();
+    EXPECT_TRUE(stillRunning(waiting));
+    holder.post(release).get();
+    ASSERT_TRUE(finishes(waiting));
+    EXPECT_EQ(holderPriority(), ownPriority) << "the boost ends with the release";
+  }
+
+  tStatus status;
+  pid_t holderTid = 0;
+  WorkerThread holder;
+  WorkerThread waiter;
+};
+
+TEST_F(PriorityInheritance, MutexHolderRunsAtBlockedWaitersPriority) {
+  tMutex mutex(status);
+  expectHolderBoostedWhileWaiterBlocks([&] { mutex.lock(); }, [&] { mutex.unlock(); });
+}
+
+TEST_F(PriorityInheritance, ExclusiveHolderRunsAtPriorityOfWaiterBlockedInAcquireExclusive) {
+  tSharedExclusiveLock lock(status);
+  expectHolderBoostedWhileWaiterBlocks([&] { lock.acquireExclusive(); }, [&] { lock.releaseExclusive(); });
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// trapProbe.cpp: a host process with a SIGTRAP handler of its own that
-// returns, for the load-failure tests: the library's halt must stop it all
-// the same.
+// trapProbe.cpp: a host process with handlers of its own that return, for
+// SIGTRAP and for SIGBUS and SIGILL (what a trap instruction raises where a
+// core cannot take it as a breakpoint), for the load-failure tests: the
+// library's halt must stop it all the same, by SIGTRAP.
 //
-// The handler is installed before the library is loaded with dlopen. The
+// The handlers are installed before the library is loaded with dlopen. The
 // line on standard output proves that the load returned, which it must not
 // when the library halts; when the loader refuses the library, the line
 // carries the loader's reason, as a host would log it.
@@ -32,7 +33,8 @@ int main() {
   struct sigaction action {};
   action.sa_handler = returningTrapHandler;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGTRAP, &action, nullptr);
+  const int hostSignals[] = {SIGTRAP, SIGBUS, SIGILL};
+  for (int signal : hostSignals) sigaction(signal, &action, nullptr);
   void* library = dlopen(VIDAZOHX_SONAME, RTLD_NOW | RTLD_GLOBAL);
   std::printf("dlopen returned: %s\n", library != nullptr ? "loaded" : dlerror());
   return 0;

@@ -58,6 +58,7 @@ VIDAZODLL_API int32_t ViDazoDll_OpenResource(ViDazoDll_Session parent, const cha
 VIDAZODLL_API int32_t ViDazoDll_AddResources(const char* const* names, uint32_t count);
 
 /* ---- registers ------------------------------------------------------- */
+/* NOLINTBEGIN(bugprone-macro-parentheses): Type is a type name, which parentheses would not compile */
 #define VIDAZODLL_DECLARE_REGISTER(Suffix, Type)                                                          \
   VIDAZODLL_API int32_t ViDazoDll_Read##Suffix(ViDazoDll_Session session, uint32_t offset, Type* value);   \
   VIDAZODLL_API int32_t ViDazoDll_Write##Suffix(ViDazoDll_Session session, uint32_t offset, Type value);   \
@@ -80,6 +81,7 @@ VIDAZODLL_API int32_t ViDazoDll_AddResources(const char* const* names, uint32_t 
                                                                    Type** elements, uint32_t count,             \
                                                                    uint32_t timeout, uint32_t* acquired,        \
                                                                    uint32_t* remaining);
+/* NOLINTEND(bugprone-macro-parentheses) */
 
 /* Applies X(Suffix, Type) to the nine element types, in entry-table order. */
 #define VIDAZODLL_FOR_EACH_TYPE(X) \

@@ -31,7 +31,7 @@ template <typename T>
 class tGrowableArray {
  public:
   explicit tGrowableArray(uint32_t initialCapacity) {
-    items_ = static_cast<T*>(std::malloc(sizeof(T) * initialCapacity));
+    items_ = static_cast<T*>(std::malloc(bytesFor(initialCapacity)));
     capacity_ = items_ != nullptr ? initialCapacity : 0;
   }
   ~tGrowableArray() { std::free(items_); }
@@ -46,20 +46,26 @@ class tGrowableArray {
   // Inserts `value` at `index`; false (nothing changed) when growth failed.
   bool insertAt(uint32_t index, const T& value) {
     if (size_ == capacity_ && !grow()) return false;
-    std::memmove(items_ + index + 1, items_ + index, sizeof(T) * (size_ - index));
+    std::memmove(items_ + index + 1, items_ + index, bytesFor(size_ - index));
     items_[index] = value;
     ++size_;
     return true;
   }
   void eraseAt(uint32_t index) {
-    std::memmove(items_ + index, items_ + index + 1, sizeof(T) * (size_ - index - 1));
+    std::memmove(items_ + index, items_ + index + 1, bytesFor(size_ - index - 1));
     --size_;
   }
 
  private:
+  // The map keeps its node pointers here: for it T is a pointer, and
+  // sizeof(T) is the size of the pointer, as meant.
+  static size_t bytesFor(uint32_t count) {
+    return sizeof(T) * count;  // NOLINT(bugprone-sizeof-expression): the map's items are node pointers by design
+  }
+
   bool grow() {
     uint32_t newCapacity = capacity_ == 0 ? 4 : capacity_ * 2;
-    T* grown = static_cast<T*>(std::realloc(items_, sizeof(T) * newCapacity));
+    T* grown = static_cast<T*>(std::realloc(items_, bytesFor(newCapacity)));
     if (grown == nullptr) return false;
     items_ = grown;
     capacity_ = newCapacity;
@@ -79,7 +85,7 @@ class tGrowableArray {
 template <typename V>
 class tOrderedMap {
  public:
-  tOrderedMap() : nodes_(kInitialCapacity), allocationFailed_(!nodes_.valid()) {}
+  tOrderedMap() noexcept : nodes_(kInitialCapacity), allocationFailed_(!nodes_.valid()) {}
   ~tOrderedMap() { clear(); }
   tOrderedMap(const tOrderedMap&) = delete;
   tOrderedMap& operator=(const tOrderedMap&) = delete;

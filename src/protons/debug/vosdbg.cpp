@@ -68,7 +68,7 @@ char* writeFile(const vosdbg_VarLine& line, char* cursor, char* end) {
 
 char* writeLineNumber(const vosdbg_VarLine& line, char* cursor, char* end) {
   char digits[16];
-  std::snprintf(digits, sizeof(digits), "%d", static_cast<int>(line.location().line));
+  std::snprintf(digits, sizeof(digits), "%d", static_cast<int>(line.location().line));  // NOLINT(cert-err33-c): 16 bytes hold any int
   return appendRightAligned(cursor, end, digits, kLineNumberWidth, '0');
 }
 
@@ -93,6 +93,7 @@ vosdbg_VarLine::vosdbg_VarLine(const tSourceLocation& location) : location_(loca
 // type information are emitted here.
 vosdbg_VarLine::~vosdbg_VarLine() {}
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): the debug-line interface is printf-style by definition
 void vosdbg_VarLine::print(const char* format, ...) {
   char buffer[kLineBufferSize];
   char* const bufferEnd = buffer + kLineBufferSize;
@@ -106,6 +107,7 @@ void vosdbg_VarLine::print(const char* format, ...) {
   const size_t room = static_cast<size_t>(bufferEnd - cursor);
   va_list arguments;
   va_start(arguments, format);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start is just above (analyser false positive)
   const int formatted = std::vsnprintf(cursor, room, format, arguments);
   va_end(arguments);
   char* messageEnd = cursor + std::min(static_cast<size_t>(std::max(formatted, 0)), room - 1);
@@ -136,11 +138,13 @@ vosdbg_VarLineToBuffer::vosdbg_VarLineToBuffer(const char* file, int32_t line, c
 
 vosdbg_VarLineToBuffer::~vosdbg_VarLineToBuffer() {}
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): the debug-line interface is printf-style by definition
 void vosdbg_VarLineToBuffer::print(const char* format, ...) {
   // A zero capacity would put the terminating NUL one byte before the buffer.
   if (buffer_ == nullptr || capacity_ == 0) return;
   va_list arguments;
   va_start(arguments, format);
+  // NOLINTNEXTLINE(cert-err33-c,clang-analyzer-valist.Uninitialized): truncation is silent by design; va_start is just above (analyser false positive)
   std::vsnprintf(buffer_, capacity_, format, arguments);
   va_end(arguments);
   buffer_[capacity_ - 1] = '\0';

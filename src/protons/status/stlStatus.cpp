@@ -61,7 +61,7 @@ bool takesPrecedence(int32_t held, int32_t offered) {
 // tStatus::tStatus()
 // Clears only the first byte of each text and the first trace entry: the
 // rest is never read before it is written, and this runs on every call.
-tStatus::tStatus() : structSize(kFullRecordSize), code(0), lineNumber(0) {
+tStatus::tStatus() noexcept : structSize(kFullRecordSize), code(0), lineNumber(0) {
   componentName[0] = '\0';
   fileName[0] = '\0';
   stackTrace[0] = 0;

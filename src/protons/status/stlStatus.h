@@ -19,7 +19,7 @@ struct tStatus {
   uint32_t stackTrace[10];     // code addresses, ended by the first 0 entry
 
   // tStatus::tStatus(): a clean record (code 0, empty origin and trace).
-  tStatus();
+  tStatus() noexcept;
 
   // tStatus::offerCode(): takes `newCode` when it is more severe than the held
   // one (error over warning over success; first of equal severity wins).

@@ -31,7 +31,7 @@ bool attached = false;
 
 class tDLLMain {
  public:
-  tDLLMain() {
+  tDLLMain() noexcept {
     // What a load means (binding the lower library) is the adapter's
     // business; moduleMain is its hook into this platform-level object.
     if (moduleMain(kModuleAttach)) {
