@@ -273,6 +273,7 @@ int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_
   if (call.elementSize == 0 || elementsAcquiredOut == nullptr) return StatusInvalidParameter;
 
   if (mergeStatus(&call.status, enterFifo(call)) < 0) return call.status;
+  reachSeam(tSeam::acquireBeforeLower);
 
   if (elementsRequested != 0 && !reserveRegionNode(*call.fifoState)) {
     mergeStatus(&call.status, StatusMemoryFull);

@@ -9,6 +9,7 @@
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
 #include "adapter/status.h"
+#include "protons/seam/seam.h"
 #include "sessions/registry.h"
 
 namespace {
@@ -58,5 +59,6 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_StartFifo(uint32_t session, uint32_t fi
   if (isUnsupportedSession(session)) return StatusSessionNotSupported;
   int32_t status = getOrCreateFifoState(session, fifo);
   if (status < 0) return status;
+  reachSeam(tSeam::startFifoBeforeLower);
   return lower::StartFifo(routedSession(session), fifo);
 }

@@ -10,6 +10,7 @@
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
 #include "adapter/status.h"
+#include "protons/seam/seam.h"
 #include "quarks/synchronization.h"
 #include "sessions/registry.h"
 
@@ -20,6 +21,7 @@ namespace {
 int32_t guardedForward(uint32_t session, int32_t (*forward)(uint32_t)) {
   if (isUnsupportedSession(session)) return StatusSessionNotSupported;
   if (regionsOutstanding(session)) return StatusRegionsOutstanding;
+  reachSeam(tSeam::guardBeforeForward);
   return forward(session);
 }
 

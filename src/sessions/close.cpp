@@ -190,16 +190,24 @@ int32_t closePendingParent(tCloseTarget parent, uint32_t attribute);
 // waited for this session. Only this close may touch the value until its
 // mark ends: a host close meeting it waits and the cleanup procedure leaves
 // it alone, so the lower library cannot hand the value to a new session
-// before our withdrawal and close are done.
+// before our withdrawal and close are done, unless it ends the session by
+// itself (its target went away). Then the new session's registration ends
+// our mark, and from that moment the value and the newest cleanup
+// registration made for it are the new session's: the one we took out is
+// closed below already, and we touch neither. A registration of the ended
+// session may then stay behind; when the host runs it, it closes a value
+// that has no record, which is harmless, where withdrawing the new
+// session's would leave that session for ever open at the host's stop.
 int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& settled, const tCloseInFlight& flight,
                     const tCloseSeams& seams) {
+  const bool marked = flight.token != 0;
   reachSeam(seams.beforeWithdraw);
-  hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
+  if (!marked || closeStillInFlight(flight)) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
   reachSeam(seams.beforeLowerClose);
   int32_t status = StatusSuccess;
-  mergeStatus(&status, lower::Close(session, attribute));
+  if (!marked || closeStillInFlight(flight)) mergeStatus(&status, lower::Close(session, attribute));
   reachSeam(tSeam::closeAfterLowerClose);
-  if (flight.token != 0) endCloseInFlight(flight);
+  if (marked) endCloseInFlight(flight);
   if (settled.pendingParent.session != 0 && status >= 0) {
     mergeStatus(&status, closePendingParent(settled.pendingParent, attribute));
   }
@@ -277,12 +285,18 @@ int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
 // The lower library handed the value out, so a close of it still marked in
 // flight has returned below: its mark ends first, and the undo's own close
 // then cannot mistake it for a close under way.
+// The close of a kept record's value is marked in flight like any other,
+// so that a registration of the value, should the lower library end this
+// session by itself and hand the value out again meanwhile, keeps us off
+// the new session.
 void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration) {
   bool keptOldRecord = false;
+  tCloseInFlight flight;
   {
     tExclusiveHolder registry(registryLock);
     endClosesInFlightOf(session);
     keptOldRecord = !recordIsNew && lookupSession(session) != nullptr;
+    if (keptOldRecord) beginCloseInFlight(flight, session);
   }
   reachSeam(tSeam::undoBeforeClose);
   if (!keptOldRecord) {
@@ -290,7 +304,9 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
     return;
   }
   if (withdrawRegistration) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
-  lower::Close(session, kLibraryCloseAttribute);  // status deliberately ignored: the open's failure is returned
+  // Status deliberately ignored: the open's failure is returned.
+  if (closeStillInFlight(flight)) lower::Close(session, kLibraryCloseAttribute);
+  endCloseInFlight(flight);
 }
 
 // sessionCleanupProc()

@@ -74,9 +74,11 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* s
   const uint32_t session = *sessionOut;
   reserveIrqContexts(session, &status);
   // Registered even when a reservation failed, so the undo close withdraws
-  // exactly what every open registers.
+  // exactly what every open registers. A refused registration is not
+  // withdrawn: where the value kept the record of a session the lower
+  // library ended, the newest registration of the value is that session's.
   if (hostSetCleanupProc(sessionCleanupProc, session, kCleanupSessionMode) != StatusSuccess) {
-    return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure, false, true);
+    return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure, false, false);
   }
   if (status < 0) return undoOpen(session, status, false, true);
   // A session that could not be recorded could not start FIFOs or lend

@@ -180,11 +180,15 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistrati
   const uint32_t session = *sessionOut;
   endClosesInFlightOf(session);
   tSessionState* record = sessionRegistry.emplace(session, &outcome->inserted);
-  if (outcome->inserted) record->generation = ++lastGeneration;
   int32_t status = containerCheck(sessionRegistry.allocationFailed());
+  if (record == nullptr) return status;  // the map could not grow: StatusMemoryFull, nothing recorded
+  // The lower library hands a value out only to a new session: a kept
+  // record describes that one now, and a close the library started for the
+  // session that had the value before must not reach it.
+  record->generation = ++lastGeneration;
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent, outcome));
   if (status >= 0 && parent == 0) unlinkFromParent(*record, session, outcome);
-  if (record != nullptr && record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);
+  if (record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);
   return status;
 }
 
@@ -209,6 +213,11 @@ uint64_t closeInFlightToken(uint32_t session) {
     if (entry->session == session) return entry->token;
   }
   return 0;
+}
+
+bool closeStillInFlight(const tCloseInFlight& entry) {
+  tSharedHolder registry(registryLock);
+  return isCloseInFlight(entry.token);
 }
 
 // waitForCloseInFlight()

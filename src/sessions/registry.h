@@ -89,6 +89,14 @@
 //   out, which it does only after the earlier instance's close returned:
 //   the registration ends any entry left for the value, and the closer
 //   removes only its own entry (by token) afterwards.
+// * The lower library may also end a session by itself (its target went
+//   away) while our close of it is in flight, and hand the value out
+//   again. That registration ends our entry as well. The closer looks at
+//   its entry before it withdraws and before it closes below; once the
+//   entry is gone it touches neither, since the value and its newest host
+//   registration are the new session's. Every registration, of a new
+//   record or a kept one, draws a new generation, so a close the library
+//   decided on for the earlier session is skipped too.
 // * A registration that moves or unlinks the last child of a parent whose
 //   close waited for its children reports that parent; the open that
 //   registered finishes its close (attribute 1) on its own thread, as that
@@ -124,7 +132,7 @@ struct tSessionState {
   tValueList childSessions;             // resource sessions opened under this one, in order
   tSessionState* parentState;           // non-owning; null without a parent
   bool closePendingOnChildren;          // close refused for a child's regions
-  uint64_t generation;                  // set once at registration; never reused, unlike the value
+  uint64_t generation;                  // drawn at each registration; never reused, unlike the value
 
   tSessionState();
   ~tSessionState();
@@ -224,6 +232,13 @@ void endClosesInFlightOf(uint32_t session);
 // The token of the close of `session` in flight, or 0. The caller holds
 // registryLock.
 uint64_t closeInFlightToken(uint32_t session);
+
+// closeStillInFlight()
+//
+// Whether the close of `entry` is still marked in flight: false once a
+// registration of its value ended the mark, i.e. the lower library has
+// handed the value to a new session. Takes registryLock shared.
+bool closeStillInFlight(const tCloseInFlight& entry);
 
 // waitForCloseInFlight()
 //

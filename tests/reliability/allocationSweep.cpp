@@ -21,18 +21,11 @@ namespace {
 
 using reliability::Driver;
 using reliability::Op;
+using reliability::Script;
 using reliability::Step;
+using reliability::makeStep;
 
 constexpr int kNotReached = 3;
-
-Step make(Op op, uint32_t session = 0, uint32_t fifo = 6, uint32_t count = 8) {
-  Step step;
-  step.op = op;
-  step.session = session;
-  step.fifo = fifo;
-  step.count = count;
-  return step;
-}
 
 struct Scenario {
   const char* name;
@@ -40,102 +33,83 @@ struct Scenario {
   std::function<std::string(Driver&)> run;
 };
 
-// Runs steps in order, stopping at the first difference.
-class Script {
- public:
-  explicit Script(Driver& driver) : driver_(driver) {}
-  // The step's session (or reference) handed back, for later steps.
-  uint32_t operator()(const Step& step) {
-    // A region that was never lent has no reference to dispose of.
-    if (step.op == Op::Dispose && step.session == 0) return 0;
-    if (failure.empty()) failure = driver_.run(step);
-    if (failure.empty()) return step.op == Op::AcquireRead ? driver_.last().reference : driver_.last().session;
-    if (failure.find(" at ") == std::string::npos) failure = reliability::describe(step) + " at " + failure;
-    return 0;
-  }
-  std::string failure;
-
- private:
-  Driver& driver_;
-};
-
 const std::vector<Scenario> kScenarios = {
-    {"open", [](Driver& d) { Script s(d); s(make(Op::Open)); return s.failure; }},
+    {"open", [](Driver& d) { Script s(d); s(makeStep(Op::Open)); return s.failure; }},
     // Enough children that the parent's list must grow; then the lower
     // library hands the last child's value to a new session (taken only
     // when that child is closed again), and the parent closes.
     {"open resource with children",
      [](Driver& d) {
        Script s(d);
-       const uint32_t parent = s(make(Op::Open));
-       const uint32_t child = s(make(Op::OpenResource, parent));
-       s(make(Op::OpenResource, child));
+       const uint32_t parent = s(makeStep(Op::Open));
+       const uint32_t child = s(makeStep(Op::OpenResource, parent));
+       s(makeStep(Op::OpenResource, child));
        uint32_t last = 0;
-       for (int index = 0; index < 5; ++index) last = s(make(Op::OpenResource, parent));
-       Step reuse = make(Op::Open);
+       for (int index = 0; index < 5; ++index) last = s(makeStep(Op::OpenResource, parent));
+       Step reuse = makeStep(Op::Open);
        reuse.reuseValue = last;
        s(reuse);
-       s(make(Op::Close, parent));
+       s(makeStep(Op::Close, parent));
        return s.failure;
      }},
     {"StartFifo",
      [](Driver& d) {
        Script s(d);
-       const uint32_t session = s(make(Op::Open));
-       s(make(Op::StartFifo, session, 6));
-       s(make(Op::StartFifo, session, 15));
+       const uint32_t session = s(makeStep(Op::Open));
+       s(makeStep(Op::StartFifo, session, 6));
+       s(makeStep(Op::StartFifo, session, 15));
        return s.failure;
      }},
     {"region acquisition",
      [](Driver& d) {
        Script s(d);
-       const uint32_t session = s(make(Op::Open));
-       s(make(Op::StartFifo, session));
-       s(make(Op::AcquireRead, session));
-       s(make(Op::AcquireRead, session));
+       const uint32_t session = s(makeStep(Op::Open));
+       s(makeStep(Op::StartFifo, session));
+       s(makeStep(Op::AcquireRead, session));
+       s(makeStep(Op::AcquireRead, session));
        return s.failure;
      }},
     {"release",
      [](Driver& d) {
        Script s(d);
-       const uint32_t session = s(make(Op::Open));
-       s(make(Op::StartFifo, session));
-       const uint32_t first = s(make(Op::AcquireRead, session));
-       const uint32_t second = s(make(Op::AcquireRead, session));
-       s(make(Op::Dispose, second));
-       s(make(Op::Dispose, first));
+       const uint32_t session = s(makeStep(Op::Open));
+       s(makeStep(Op::StartFifo, session));
+       const uint32_t first = s(makeStep(Op::AcquireRead, session));
+       const uint32_t second = s(makeStep(Op::AcquireRead, session));
+       s(makeStep(Op::Dispose, second));
+       s(makeStep(Op::Dispose, first));
        return s.failure;
      }},
     {"close with children",
      [](Driver& d) {
        Script s(d);
-       const uint32_t parent = s(make(Op::Open));
-       const uint32_t child = s(make(Op::OpenResource, parent));
-       const uint32_t grandchild = s(make(Op::OpenResource, child));
-       s(make(Op::StartFifo, grandchild));
-       s(make(Op::Close, parent));
+       const uint32_t parent = s(makeStep(Op::Open));
+       const uint32_t child = s(makeStep(Op::OpenResource, parent));
+       const uint32_t grandchild = s(makeStep(Op::OpenResource, child));
+       s(makeStep(Op::StartFifo, grandchild));
+       s(makeStep(Op::Close, parent));
        return s.failure;
      }},
     {"put-off close completed by a release",
      [](Driver& d) {
        Script s(d);
-       const uint32_t parent = s(make(Op::Open));
-       const uint32_t child = s(make(Op::OpenResource, parent));
-       s(make(Op::StartFifo, child));
-       const uint32_t region = s(make(Op::AcquireRead, child));
-       s(make(Op::Close, parent));
-       s(make(Op::Dispose, region));
+       const uint32_t parent = s(makeStep(Op::Open));
+       const uint32_t child = s(makeStep(Op::OpenResource, parent));
+       s(makeStep(Op::StartFifo, child));
+       const uint32_t region = s(makeStep(Op::AcquireRead, child));
+       s(makeStep(Op::Close, parent));
+       s(makeStep(Op::Dispose, region));
        return s.failure;
      }},
     {"host cleanup",
      [](Driver& d) {
        Script s(d);
-       const uint32_t parent = s(make(Op::Open));
-       s(make(Op::OpenResource, parent));
-       s(make(Op::StartFifo, parent));
-       const uint32_t region = s(make(Op::AcquireRead, parent));
-       s(make(Op::HostCleanup));
-       s(make(Op::Dispose, region));
+       const uint32_t parent = s(makeStep(Op::Open));
+       s(makeStep(Op::OpenResource, parent));
+       s(makeStep(Op::StartFifo, parent));
+       const uint32_t region = s(makeStep(Op::AcquireRead, parent));
+       s(makeStep(Op::HostCleanup));
+       s(makeStep(Op::Dispose, region));
        return s.failure;
      }},
 };

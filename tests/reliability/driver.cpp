@@ -41,11 +41,12 @@ const char* const kOpNames[] = {
     "UnreserveIrqContext", "WaitOnIrqs", "AcknowledgeIrqs", "ConfigureFifo", "ConfigureFifo2", "StartFifo",
     "StopFifo", "ReadFifoScalar", "WriteFifoScalar", "AcquireFifoReadRegionScalar",
     "AcquireFifoWriteRegionScalar", "GetPeerToPeerFifoEndpoint", "GetResources", "GetResourceName",
-    "GetResourceIndex", "ReleaseResourceIndex", "AddResources", "dispose", "host cleanup"};
+    "GetResourceIndex", "ReleaseResourceIndex", "AddResources", "dispose", "host cleanup",
+    "lower library's own close"};
 
 // Relative weights: the session, FIFO and region steps come most often.
 const uint8_t kWeights[] = {8, 6, 5, 1, 1, 2, 2, 1, 1, 1, 1, 1, 1, 2, 1, 2, 1, 1, 1, 1, 1, 6,
-                            1, 2, 1, 10, 4, 1, 1, 1, 1, 1, 1, 10, 1};
+                            1, 2, 1, 10, 4, 1, 1, 1, 1, 1, 1, 10, 1, 2};
 static_assert(sizeof kWeights == static_cast<std::size_t>(Op::Count), "one weight per step kind");
 
 // The lower function each forwarding export ends in, and whether it gets the
@@ -178,6 +179,27 @@ std::string describe(const Step& step) {
             std::to_string(step.answer);
   }
   return text;
+}
+
+Step makeStep(Op op, uint32_t session, uint32_t fifo, uint32_t count) {
+  Step step;
+  step.op = op;
+  step.session = session;
+  step.fifo = fifo;
+  step.count = count;
+  return step;
+}
+
+uint32_t Script::operator()(const Step& step) {
+  // A region that was never lent has no reference to dispose of.
+  if (step.op == Op::Dispose && step.session == 0) return 0;
+  if (failure.empty()) failure = driver_.run(step);
+  if (failure.empty()) {
+    const bool lends = step.op == Op::AcquireRead || step.op == Op::AcquireWrite;
+    return lends ? driver_.last().reference : driver_.last().session;
+  }
+  if (failure.find(" at ") == std::string::npos) failure = describe(step) + " at " + failure;
+  return 0;
 }
 
 Driver::Driver() { reset(); }
@@ -364,6 +386,7 @@ int32_t Driver::call(const Step& step, Observed* seen, uint32_t* arrayCount) {
       case Op::AddResources: status = ViDazoHx_AddResources(null ? nullptr : names, null ? 1 : 2); break;
       case Op::Dispose: status = HostRuntimeSim_DisposeReference(s); break;
       case Op::HostCleanup: HostRuntimeSim_RunCleanup(); break;
+      case Op::LowerClose: status = ViDazoDll_Close(s, 0); break;
       case Op::Count: break;
     }
   }
@@ -395,6 +418,7 @@ int32_t Driver::predict(Model& model, Oracle& o, const Step& step, const Observe
                            step.function == "EDVR_CreateReference" ? hostAnswer : 0, seen);
     case Op::Dispose: return model.dispose(o, s);
     case Op::HostCleanup: model.hostCleanup(o); return 0;
+    case Op::LowerClose: return model.lowerClosesOnItsOwn(o, s);
     // IRQ contexts are only counted here; the next open reserves them.
     case Op::ReserveIrq: ++model.irqContexts; return 0;
     case Op::UnreserveIrq: --model.irqContexts; return 0;
@@ -451,6 +475,67 @@ std::string Driver::checkState() {
     }
   }
   return "";
+}
+
+// Driver::compareState(): the candidate's records, links, open lower
+// sessions, registrations and references against what is there now. The
+// order of registrations made on two threads is not the model's to know.
+std::string Driver::compareState(const Model& candidate) {
+  {
+    tSharedHolder registry(registryLock);
+    if (sessionRegistry.size() != candidate.sessions.size()) {
+      return std::to_string(sessionRegistry.size()) + " records, model " + std::to_string(candidate.sessions.size());
+    }
+    for (const auto& entry : candidate.sessions) {
+      tSessionState* record = sessionRegistry.find(entry.first);
+      if (record == nullptr) return "no record of session " + std::to_string(entry.first);
+      std::vector<uint32_t> children;
+      for (uint32_t index = 0; index < record->childSessions.size(); ++index) children.push_back(record->childSessions.at(index));
+      if (children != entry.second.children) return "children of session " + std::to_string(entry.first) + " differ";
+      const tSessionState* parent = entry.second.parent == 0 ? nullptr : sessionRegistry.find(entry.second.parent);
+      if (record->parentState != parent) return "parent of session " + std::to_string(entry.first) + " differs";
+    }
+  }
+  if (ViDazoSim_OpenSessionCount() != candidate.lowerOpen.size()) {
+    return "lower library has " + std::to_string(ViDazoSim_OpenSessionCount()) + " sessions open, model " +
+           std::to_string(candidate.lowerOpen.size());
+  }
+  for (uint32_t value : candidate.lowerOpen) {
+    ViDazoSim_SessionInfo info{};
+    if (ViDazoSim_GetSessionInfo(value, &info) != 0) return "session " + std::to_string(value) + " closed below";
+  }
+  std::vector<HostRuntimeSim_Registration> registrations(HostRuntimeSim_ListCleanup(nullptr, 0));
+  HostRuntimeSim_ListCleanup(registrations.data(), registrations.size());
+  std::vector<uint32_t> cleanups, expected = candidate.cleanups;
+  for (const auto& registration : registrations) cleanups.push_back(static_cast<uint32_t>(registration.argument));
+  std::sort(cleanups.begin(), cleanups.end());
+  std::sort(expected.begin(), expected.end());
+  if (cleanups != expected) return "host cleanup registrations differ";
+  std::vector<uint32_t> references(HostRuntimeSim_ListReferences(nullptr, 0));
+  HostRuntimeSim_ListReferences(references.data(), references.size());
+  for (uint32_t reference : references) {
+    if (candidate.lent.count(reference) == 0) return "reference " + std::to_string(reference) + " not lent in the model";
+  }
+  return references.size() == candidate.lent.size() ? "" : "references differ";
+}
+
+std::string Driver::adopt(const std::vector<Model>& candidates) {
+  std::string first;
+  for (const Model& candidate : candidates) {
+    std::string difference = compareState(candidate);
+    if (difference.empty()) {
+      model_ = candidate;
+      // The registrations' order is the host's; later steps follow it.
+      std::vector<HostRuntimeSim_Registration> registrations(HostRuntimeSim_ListCleanup(nullptr, 0));
+      HostRuntimeSim_ListCleanup(registrations.data(), registrations.size());
+      model_.cleanups.clear();
+      for (const auto& registration : registrations) model_.cleanups.push_back(static_cast<uint32_t>(registration.argument));
+      difference = checkState();
+      if (difference.empty()) return "";
+    }
+    first += (first.empty() ? "" : "; or ") + difference;
+  }
+  return first;
 }
 
 std::string Driver::compare(const Step& step, int32_t status, const Observed& seen, const Oracle& actual,
@@ -575,7 +660,7 @@ std::string Driver::sequence(Choices& choices, uint32_t steps, bool verbose) {
     const Step step = randomStep(choices);
     difference = run(step);
     if (verbose) {
-      std::printf("  %3u %s -> %d %s;", index, describe(step).c_str(), lastStatus_, difference.empty() ? "ok" : "DIFFERS");
+      std::printf("  %3u %s -> %d (value %u) %s;", index, describe(step).c_str(), lastStatus_, last_.session, difference.empty() ? "ok" : "DIFFERS");
       for (const auto& entry : model_.sessions) {
         std::printf(" %u%s<%u", entry.first, entry.second.closePending ? "*" : "", entry.second.parent);
         for (const auto& fifo : entry.second.fifos) std::printf("/%u", fifo.first);

@@ -39,7 +39,7 @@ enum class Op : uint8_t {
   ReadArray32, WriteArray32, ReserveIrq, UnreserveIrq, WaitOnIrqs, AcknowledgeIrqs, ConfigureFifo,
   ConfigureFifo2, StartFifo, StopFifo, ReadFifoScalar, WriteFifoScalar, AcquireRead, AcquireWrite,
   PeerToPeer, GetResources, GetResourceName, GetResourceIndex, ReleaseResourceIndex, AddResources,
-  Dispose, HostCleanup, Count
+  Dispose, HostCleanup, LowerClose, Count
 };
 
 enum class Inject : uint8_t { none, lower, host, broker, allocation };
@@ -61,6 +61,22 @@ struct Step {
 
 std::string describe(const Step& step);
 
+class Driver;
+
+Step makeStep(Op op, uint32_t session = 0, uint32_t fifo = 6, uint32_t count = 8);
+
+// Runs steps in order through a driver, stopping at the first difference.
+class Script {
+ public:
+  explicit Script(Driver& driver) : driver_(driver) {}
+  // The step's session (or reference) handed back, for later steps.
+  uint32_t operator()(const Step& step);
+  std::string failure;
+
+ private:
+  Driver& driver_;
+};
+
 class Driver {
  public:
   Driver();
@@ -76,6 +92,12 @@ class Driver {
 
   // What the last step handed back (session, reference).
   const Observed& last() const { return last_; }
+  const Model& model() const { return model_; }
+  // After steps the model could not follow one by one (two threads): takes
+  // the first candidate whose state is the library's and the stand-ins'
+  // (records and their links, open lower sessions, host registrations, lent
+  // references and elements); "" or how the first candidate differs.
+  std::string adopt(const std::vector<Model>& candidates);
   uint64_t stepsRun = 0;
 
  private:
@@ -83,6 +105,7 @@ class Driver {
   std::string compare(const Step& step, int32_t status, const Observed& seen, const Oracle& actual,
                       uint32_t arrayCount, bool allocationFailed);
   std::string checkState();
+  std::string compareState(const Model& candidate);
   int32_t predict(Model& model, Oracle& oracle, const Step& step, const Observed& seen);
   uint32_t pickSession(Choices& choices);
   bool infiniteIsSafe(uint32_t session, uint32_t count, const Step& step);

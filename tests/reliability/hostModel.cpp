@@ -10,6 +10,7 @@ namespace reliability {
 int32_t Oracle::lower(const std::string& text) {
   const std::size_t position = expected.size();
   expected.push_back(text);
+  if (answer) return answer(text);
   return position < results.size() ? results[position] : 0;
 }
 
@@ -78,6 +79,13 @@ uint32_t Model::lentCount(uint32_t session, uint32_t fifo) const {
   return total;
 }
 
+bool Model::hasRegionsOut(const SessionRecord& record) {
+  for (const auto& fifo : record.fifos) {
+    if (!fifo.second.regions.empty()) return true;
+  }
+  return false;
+}
+
 bool Model::isDescendant(uint32_t candidate, uint32_t ancestor) const {
   for (uint32_t at = candidate; at != 0;) {
     if (at == ancestor) return true;
@@ -87,10 +95,25 @@ bool Model::isDescendant(uint32_t candidate, uint32_t ancestor) const {
   return false;
 }
 
-int32_t Model::registerSession(uint32_t session, uint32_t parent) {
+// A value leaving its parent's list by re-registration is gone from there
+// as if it had closed: when it was the last child a put-off close of the
+// parent waited for, that close finishes now, on the library's account.
+void Model::leaveParent(Oracle& o, uint32_t session) {
+  const uint32_t parent = sessions[session].parent;
+  sessions[session].parent = 0;
+  if (parent == 0 || sessions.count(parent) == 0) return;
+  auto& old = sessions[parent].children;
+  old.erase(std::remove(old.begin(), old.end(), session), old.end());
+  if (!sessions[parent].closePendingOnChildren || !old.empty()) return;
+  closePendingParent(o, parent, 1);
+}
+
+int32_t Model::registerSession(Oracle& o, uint32_t session, uint32_t parent) {
+  const bool known = sessions.count(session) != 0;
+  if (known) sessions[session].generation = ++lastGeneration;
+  if (closing.count(session) != 0) closing[session] = false;
   // Once the session map failed to grow, no session is recorded any more.
   if (registryFailed) return kMemoryFull;
-  const bool known = sessions.count(session) != 0;
   if (!known && latch(&registryFailed, Sticky::registry)) return kMemoryFull;
   // A record whose own lock or node cannot be made is not kept.
   if (!known && forcedFailure != 0) return forcedFailure;
@@ -98,44 +121,24 @@ int32_t Model::registerSession(uint32_t session, uint32_t parent) {
   if (parent != 0 && sessions.count(parent) == 0) return kNotFound;
   // A link that would make a session its own ancestor changes nothing.
   if (known && parent != 0 && isDescendant(parent, session)) return kInvalid;
-  SessionRecord& record = sessions[session];
+  // A value handed out again keeps its record, which now describes the
+  // live session that got it (regions lent by the ended one stay with it,
+  // and the lower library no longer counts them): a close the library
+  // started for the ended session does not reach the new one.
+  if (known && !hasRegionsOut(sessions[session])) orphaned.erase(session);
+  if (!known) sessions[session].generation = ++lastGeneration;
   // Linked again to the parent it has, a value stays where it is listed.
-  if (known && parent != 0 && record.parent == parent) return 0;
+  if (known && parent != 0 && sessions[session].parent == parent) return 0;
+  sessions[session];
+  // A child list that failed to grow takes no value, not even a stale one;
+  // the value stays where it was listed.
+  if (parent != 0 && latch(&sessions[parent].childListFailed, Sticky::childList, parent)) return kMemoryFull;
   // Re-registration moves the value: it leaves its old parent's list.
-  uint32_t leftParent = 0;
-  if (record.parent != 0 && sessions.count(record.parent) != 0) {
-    auto& old = sessions[record.parent].children;
-    old.erase(std::remove(old.begin(), old.end(), session), old.end());
-    // Rule: a parent waiting for its children that has none left closes now.
-    if (sessions[record.parent].closePendingOnChildren && old.empty()) leftParent = record.parent;
-  }
-  record.parent = 0;
-  if (parent != 0) {
-    SessionRecord& parentRecord = sessions[parent];
-    // A child list that failed to grow takes no value, not even a stale one.
-    if (latch(&parentRecord.childListFailed, Sticky::childList, parent)) return kMemoryFull;
-    parentRecord.children.push_back(session);
-    record.parent = parent;
-  }
-  emptiedParent = leftParent;
+  leaveParent(o, session);
+  if (parent == 0) return 0;
+  sessions[parent].children.push_back(session);
+  sessions[session].parent = parent;
   return 0;
-}
-
-void Model::finishEmptiedParent(Oracle& o) {
-  const uint32_t parent = emptiedParent;
-  emptiedParent = 0;
-  uint32_t grandparent = 0;
-  if (parent != 0 && settle(o, parent, true, &grandparent) == Settled::closable) finishClose(o, parent, 1, grandparent);
-}
-
-void Model::undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool withdraw) {
-  // Rule: a refused open of a value still recorded closes only what it opened.
-  if (!hadRecord) {
-    close(o, session, 1);
-    return;
-  }
-  if (withdraw) withdrawCleanup(session);
-  lowerClose(o, session, 1, nullptr);
 }
 
 int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Observed& seen) {
@@ -146,7 +149,6 @@ int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Ob
   int32_t status = o.lower("Open");
   if (status < 0) return status;
   const uint32_t session = seen.session;
-  const bool hadRecord = sessions.count(session) != 0;
   lowerOpen.insert(lowerKey(session));
   // Each announced IRQ context is reserved, up to the first failure.
   for (int32_t index = 0; index < irqContexts && status >= 0; ++index) {
@@ -154,18 +156,18 @@ int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Ob
   }
   // The cleanup is registered even after a failed reservation; a refusal is
   // an unexpected failure unless an earlier error stands.
+  const bool hadRecord = sessions.count(session) != 0;
   if (hostCleanupAnswer != 0) {
     const int32_t failure = status < 0 ? status : kUnexpected;
-    undoOpen(o, session, hadRecord, true);
+    undoOpen(o, session, hadRecord, false);
     return failure;
   }
   cleanups.push_back(session);
   // Every failure after the lower open closes the session again.
-  if (status >= 0) {
-    merge(&status, registerSession(session, 0));
-    finishEmptiedParent(o);
+  if (status < 0 || (merge(&status, registerSession(o, session, 0)), status < 0)) {
+    undoOpen(o, session, hadRecord, true);
+    return status;
   }
-  if (status < 0) undoOpen(o, session, hadRecord, true);
   return status;
 }
 
@@ -178,11 +180,37 @@ int32_t Model::openResource(Oracle& o, uint32_t parent, bool nullOut, const Obse
   if (status < 0) return status;
   const bool hadRecord = sessions.count(seen.session) != 0;
   lowerOpen.insert(lowerKey(seen.session));
-  merge(&status, registerSession(seen.session, parent));
-  finishEmptiedParent(o);
+  merge(&status, registerSession(o, seen.session, parent));
   // A child that cannot be recorded is closed again, leaving no trace.
   if (status < 0) undoOpen(o, seen.session, hadRecord, false);
   return status;
+}
+
+// A failed open undoes only what it did. A value that had a record before
+// the call belongs to a session the lower library ended by itself: that
+// record, its children and its links stay as they are, and only the lower
+// session this call opened is closed (with the cleanup registration this
+// call made). Otherwise the value is closed as any close of the library's.
+// The value was just handed out, so a close of it in flight is over below.
+int32_t Model::undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool registeredCleanup) {
+  if (closing.count(session) != 0) closing[session] = false;
+  const bool keepsRecord = hadRecord && sessions.count(session) != 0;
+  if (keepsRecord) closing[session] = true;
+  reach(tSeam::undoBeforeClose);
+  if (!keepsRecord) return close(o, session, 1);
+  if (registeredCleanup) withdrawCleanup(session);
+  int32_t status = 0;
+  if (closing[session]) lowerClose(o, session, 1, &status);
+  closing.erase(session);
+  return status;
+}
+
+int32_t Model::lowerClosesOnItsOwn(Oracle& o, uint32_t session) {
+  const int32_t answer = o.lower(line("Close", {session, 0}));
+  if (answer < 0) return answer;
+  lowerOpen.erase(lowerKey(session));
+  if (sessions.count(lowerKey(session)) != 0) orphaned.insert(lowerKey(session));
+  return answer;
 }
 
 void Model::withdrawCleanup(uint32_t session) {
@@ -270,23 +298,52 @@ Model::Settled Model::settle(Oracle& o, uint32_t session, bool onlyPendingParent
   return Settled::closable;
 }
 
-int32_t Model::finishClose(Oracle& o, uint32_t session, uint32_t attribute, uint32_t pendingParent) {
-  withdrawCleanup(session);
+// A close whose record is gone withdraws the host registration and closes
+// below, each only while the value is still the session's it took out: once
+// the lower library ended that session by itself and handed the value to a
+// new one, the value and its newest registration are the new session's.
+// Then a parent that only waited for this session closes too.
+int32_t Model::finishClose(Oracle& o, uint32_t session, uint32_t attribute, uint32_t pendingParent, bool marked,
+                           CloseKind kind) {
+  static const tSeam kWithdraw[] = {tSeam::closeBeforeWithdraw, tSeam::putOffCloseBeforeWithdraw,
+                                    tSeam::parentCloseBeforeWithdraw};
+  static const tSeam kLowerClose[] = {tSeam::closeBeforeLowerClose, tSeam::putOffCloseBeforeLowerClose,
+                                      tSeam::parentCloseBeforeLowerClose};
+  if (marked) closing[session] = true;
+  const auto stillOurs = [&] { return !marked || closing[session]; };
+  reach(kWithdraw[static_cast<int>(kind)]);
+  if (stillOurs()) withdrawCleanup(session);
+  reach(kLowerClose[static_cast<int>(kind)]);
   int32_t status = 0;
-  lowerClose(o, session, attribute, &status);
+  if (stillOurs()) lowerClose(o, session, attribute, &status);
+  reach(tSeam::closeAfterLowerClose);
+  if (marked) closing.erase(session);
   if (pendingParent == 0 || status < 0) return status;
-  uint32_t grandparent = 0;
-  // A parent that has regions of its own out again stays; that is no failure.
-  if (settle(o, pendingParent, true, &grandparent) != Settled::closable) return status;
-  merge(&status, finishClose(o, pendingParent, attribute, grandparent));
+  merge(&status, closePendingParent(o, pendingParent, attribute));
   return status;
 }
 
-int32_t Model::close(Oracle& o, uint32_t session, uint32_t attribute) {
+// A parent that has regions of its own out again, or gained a child, stays;
+// that is no failure.
+int32_t Model::closePendingParent(Oracle& o, uint32_t parent, uint32_t attribute) {
+  uint32_t grandparent = 0;
+  if (settle(o, parent, true, &grandparent) != Settled::closable) return 0;
+  return finishClose(o, parent, attribute, grandparent, true, CloseKind::parent);
+}
+
+// A value without a record whose close is in flight is left to that close:
+// the host's close waits for it and answers 0 without a lower call, the
+// cleanup procedure returns at once.
+int32_t Model::close(Oracle& o, uint32_t session, uint32_t attribute, bool cleanup) {
   if (session & kUnsupportedBit) return kNotSupported;
+  const bool registered = sessions.count(session) != 0;
+  if (!registered && closing.count(session) != 0 && closing[session]) {
+    if (!cleanup) reach(tSeam::closeBeforeWaitingForCloseInFlight);
+    return 0;
+  }
   uint32_t pendingParent = 0;
   if (settle(o, session, false, &pendingParent) == Settled::refused) return kRegionsOut;
-  return finishClose(o, session, attribute, pendingParent);
+  return finishClose(o, session, attribute, pendingParent, registered, CloseKind::requested);
 }
 
 // Download and reset are refused while the session itself has regions out.
@@ -298,6 +355,7 @@ int32_t Model::guarded(Oracle& o, const char* lowerName, uint32_t session) {
       if (!fifo.second.regions.empty()) return kRegionsOut;
     }
   }
+  reach(tSeam::guardBeforeForward);
   return o.lower(line(lowerName, {session}));
 }
 
@@ -324,6 +382,7 @@ int32_t Model::startFifo(Oracle& o, uint32_t session, uint32_t fifo) {
     if (addFifo(record, session, fifo)) return kMemoryFull;
     if (forcedFailure != 0) return forcedFailure;
   }
+  reach(tSeam::startFifoBeforeLower);
   return o.lower(line("StartFifo", {routed(session), fifo}));
 }
 
@@ -349,10 +408,18 @@ int32_t Model::acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, u
     if (addFifo(record, session, fifo)) return kMemoryFull;
     if (forcedFailure != 0) return forcedFailure;
     created = true;
+    reach(tSeam::acquireAfterEnsure);
   }
-  FifoRecord& state = record.fifos[fifo];
   // The acquisition's cleanup registration must be accepted.
   if (hostCleanupAnswer != 0) return hostAnswer(hostCleanupAnswer);
+  reach(tSeam::acquireBeforeLower);
+  if (count != 0) reach(tSeam::reserveFoundNoSpare);
+  // What another thread did at a seam may have closed the session; the
+  // library holds it off there, so a model that let it in answers as for a
+  // closed session rather than read a removed record.
+  found = sessions.find(session);
+  if (found == sessions.end() || found->second.fifos.count(fifo) == 0) return kNotFound;
+  FifoRecord& state = found->second.fifos[fifo];
   // A FIFO whose region list failed takes no elements it cannot lend; a
   // request for none needs no region and goes ahead.
   if (count != 0 && latch(&state.regionListFailed, Sticky::regionList, session, fifo)) return kMemoryFull;
@@ -380,6 +447,16 @@ int32_t Model::acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, u
   return status;
 }
 
+// The close a last release finishes names the record as it was then: a
+// session that got the value since is not touched.
+int32_t Model::finishPutOffClose(Oracle& o, uint32_t session, uint64_t generation) {
+  auto found = sessions.find(session);
+  if (found == sessions.end() || found->second.generation != generation) return 0;
+  uint32_t pendingParent = 0;
+  if (settle(o, session, false, &pendingParent) == Settled::refused) return kRegionsOut;
+  return finishClose(o, session, 1, pendingParent, true, CloseKind::putOff);
+}
+
 int32_t Model::dispose(Oracle& o, uint32_t reference) {
   auto where = lent.find(reference);
   if (where == lent.end()) return 0;
@@ -393,8 +470,10 @@ int32_t Model::dispose(Oracle& o, uint32_t reference) {
   if (state.regions.empty() || state.regions.front().reference != reference) return 0;
   giveBack(o, session, fifo, state);
   // The last region back finishes a put-off close, on the library's account.
-  if (state.regions.empty() && record.closePending) return close(o, session, 1);
-  return 0;
+  if (!state.regions.empty() || !record.closePending) return 0;
+  const uint64_t generation = record.generation;
+  reach(tSeam::releaseBeforeOwnClose);
+  return finishPutOffClose(o, session, generation);
 }
 
 // The host stopping runs every session cleanup once, oldest first; each
@@ -405,7 +484,7 @@ void Model::hostCleanup(Oracle& o) {
     auto still = std::find(cleanups.begin(), cleanups.end(), session);
     if (still == cleanups.end()) continue;
     cleanups.erase(still);
-    close(o, session, 1);
+    close(o, session, 1, true);
   }
 }
 

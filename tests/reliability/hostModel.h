@@ -12,10 +12,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "protons/seam/seam.h"
 
 namespace reliability {
 
@@ -24,6 +27,9 @@ struct Oracle {
   std::vector<std::string> actual;  // "Close 5 1", "ReleaseFifoElements 16389 6 12", ...
   std::vector<int32_t> results;
   std::vector<std::string> expected;
+  // When set, answers every call instead of the journal: for steps that ran
+  // on two threads, whose calls interleave.
+  std::function<int32_t(const std::string&)> answer;
   // lower(): records the call the model expects and answers with the result
   // the stand-in gave at the same position (0 past the end: the lines differ
   // then anyway).
@@ -58,6 +64,7 @@ struct SessionRecord {
   bool closePendingOnChildren = false;
   bool childListFailed = false;
   bool fifoMapFailed = false;
+  uint64_t generation = 0;  // a new one each time the lower library hands the value out
 };
 
 // What a step handed back that the model cannot know beforehand.
@@ -76,6 +83,11 @@ class Model {
   std::set<uint32_t> orphaned;      // records whose lower session the host closed behind them
   bool registryFailed = false;
   int32_t irqContexts = 0;
+  uint64_t lastGeneration = 0;
+  // Closes in flight, from the removal of the record to the lower close:
+  // true while the value is still theirs, false once a registration of it
+  // showed that the lower library ended the session and handed it out again.
+  std::map<uint32_t, bool> closing;
 
   // Set by the driver for a step in which an allocation failed: the sticky
   // flags the library latched during the step, and a failure of the step's
@@ -85,14 +97,22 @@ class Model {
 
   int32_t open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Observed& seen);
   int32_t openResource(Oracle& o, uint32_t parent, bool nullOut, const Observed& seen);
-  int32_t close(Oracle& o, uint32_t session, uint32_t attribute);
+  // `cleanup`: the host's cleanup procedure, which never waits for a close in flight.
+  int32_t close(Oracle& o, uint32_t session, uint32_t attribute, bool cleanup = false);
   int32_t guarded(Oracle& o, const char* lowerName, uint32_t session);  // download, reset
   int32_t startFifo(Oracle& o, uint32_t session, uint32_t fifo);
   int32_t acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, uint32_t count, int32_t typeCode,
                   bool infinite, bool nullReference, bool nullAcquired, int32_t hostCleanupAnswer,
                   int32_t hostReferenceAnswer, const Observed& seen);
   int32_t dispose(Oracle& o, uint32_t reference);
+  // Called at each point where the library lets another host thread act
+  // between two steps of one operation (protons/seam/seam.h names them), so
+  // that a driver can put that thread's operation into the model there.
+  std::function<void(tSeam)> onSeam;
   void hostCleanup(Oracle& o);
+  // The lower library ends a session by itself (its target went away): the
+  // value may be handed out again while the library still has a record of it.
+  int32_t lowerClosesOnItsOwn(Oracle& o, uint32_t session);
 
   uint32_t lentCount(uint32_t session, uint32_t fifo) const;
   // Takes over the flags the library latched in a step that failed an allocation.
@@ -100,18 +120,25 @@ class Model {
 
  private:
   bool latch(bool* flag, Sticky kind, uint32_t session = 0, uint32_t fifo = 0);
-  int32_t registerSession(uint32_t session, uint32_t parent);
-  void finishEmptiedParent(Oracle& o);
-  void undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool withdraw);
-  uint32_t emptiedParent = 0;  // left by registerSession() for finishEmptiedParent()
+  int32_t registerSession(Oracle& o, uint32_t session, uint32_t parent);
+  void leaveParent(Oracle& o, uint32_t session);
+  int32_t undoOpen(Oracle& o, uint32_t session, bool hadRecord, bool registeredCleanup);
   bool addFifo(SessionRecord& record, uint32_t session, uint32_t fifo);
   bool isDescendant(uint32_t candidate, uint32_t ancestor) const;
+  static bool hasRegionsOut(const SessionRecord& record);
   enum class Settled { closable, refused, skipped };
+  enum class CloseKind { requested, putOff, parent };
+  void reach(tSeam seam) {
+    if (onSeam) onSeam(seam);
+  }
+  int32_t finishPutOffClose(Oracle& o, uint32_t session, uint64_t generation);
+  int32_t closePendingParent(Oracle& o, uint32_t parent, uint32_t attribute);
   Settled settle(Oracle& o, uint32_t session, bool onlyPendingParent, uint32_t* pendingParent);
   bool sweep(uint32_t session);
   bool closeChildren(Oracle& o, uint32_t session);
   void remove(uint32_t session);
-  int32_t finishClose(Oracle& o, uint32_t session, uint32_t attribute, uint32_t pendingParent);
+  int32_t finishClose(Oracle& o, uint32_t session, uint32_t attribute, uint32_t pendingParent, bool marked,
+                      CloseKind kind);
   void lowerClose(Oracle& o, uint32_t session, uint32_t attribute, int32_t* status);
   void giveBack(Oracle& o, uint32_t session, uint32_t fifo, FifoRecord& record);
   void withdrawCleanup(uint32_t session);

@@ -2,7 +2,9 @@
 // on FIFOs of long-lived sessions and of short-lived sessions with children,
 // while open, close, StartFifo, download, reset, register and IRQ calls run
 // beside them; the host's cleanup runs at the end with the threads still
-// working. Runs for VIDAZOHX_STRESS_SECONDS (default 3).
+// working. Runs for VIDAZOHX_STRESS_SECONDS (default 3), in rounds of about
+// a second: each ends with the host's cleanup, which races the put-off
+// closes the workers finish, and the next opens new long-lived sessions.
 //
 // The lower library's journal is read in epochs: the workers pause at a
 // barrier, the journal is drained and cleared, and they go on. So the run
@@ -10,7 +12,13 @@
 //   - every acquired element went back to the lower library exactly once;
 //   - the long-lived read streams reached the host in order, none skipped
 //     or repeated, and unchanged until disposed of;
-//   - no session was closed twice on the library's own account;
+//   - no session was closed twice on the library's own account, the host's
+//     cleanup included, which runs at the end racing put-off closes;
+//   - every session instance the host has not closed is open below. The
+//     short-lived sessions take values the host closed before, so the
+//     lower library hands values out again; the host keeps its own log of
+//     what it opened and closed, by instance, since the journal alone
+//     cannot tell one instance of a value from the next;
 //   - nothing is left open, lent or registered at the end.
 // A watchdog ends a run whose workers stop reaching the barrier and prints
 // the export each one is in.
@@ -45,6 +53,14 @@ struct Held {
   const uint32_t* elements;
 };
 
+// One session instance as the host opened it; a value handed out again
+// is a new instance.
+struct Instance {
+  uint32_t value;
+  int parent;    // index of the parent's instance, -1 for none
+  bool closed;   // the host closed it (or its parent); -61217 promised it closes
+};
+
 // What every worker shares; guarded by `lock` unless atomic.
 struct Shared {
   std::mutex lock;
@@ -54,7 +70,10 @@ struct Shared {
   std::vector<uint32_t> longLived;         // sessions never closed by the workers
   std::vector<uint32_t> churn;             // short-lived sessions any worker may close
   std::map<uint64_t, uint64_t> acquired;   // (session << 8 | fifo) -> elements lent
-  std::map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> delivered;  // long-lived stream pieces
+  std::map<uint64_t, std::vector<std::pair<uint32_t, uint32_t>>> delivered;  // (round, session) -> stream pieces
+  uint64_t round = 0;
+  std::vector<Instance> instances;         // the host's log, by instance
+  std::vector<uint32_t> reusable;          // short-lived values the host closed
   std::atomic<const char*> inExport[kWorkers];
   std::atomic<uint64_t> operations{0};
   int wrongData = 0;
@@ -88,13 +107,53 @@ uint32_t pick(std::mt19937& random, const std::vector<uint32_t>& from) {
   return from.empty() ? 0 : from[random() % from.size()];
 }
 
+// Logs an instance the host opened; returns its index.
+int logOpened(uint32_t value, int parent) {
+  std::lock_guard<std::mutex> hold(shared.lock);
+  shared.instances.push_back(Instance{value, parent, false});
+  return static_cast<int>(shared.instances.size()) - 1;
+}
+
+// Takes a short-lived session for the host to close and logs its live
+// instance closed before the close is asked for, so that no check sees it
+// live meanwhile.
 uint32_t takeChurn(std::mt19937& random) {
   std::lock_guard<std::mutex> hold(shared.lock);
   if (shared.churn.empty()) return 0;
   const auto chosen = shared.churn.begin() + static_cast<std::ptrdiff_t>(random() % shared.churn.size());
   const uint32_t session = *chosen;
   shared.churn.erase(chosen);
+  for (Instance& instance : shared.instances) {
+    if (instance.value == session) instance.closed = true;
+  }
+  shared.reusable.push_back(session);
   return session;
+}
+
+// Whether the host closed the instance or one above it.
+bool closedByHost(int index) {
+  for (; index >= 0; index = shared.instances[index].parent) {
+    if (shared.instances[index].closed) return true;
+  }
+  return false;
+}
+
+// With the workers paused: every instance the host has not closed must be
+// open below; one that is not was closed behind the host's back, most
+// likely by a close meant for an earlier instance of its value.
+int liveInstancesClosed() {
+  std::lock_guard<std::mutex> hold(shared.lock);
+  int closed = 0;
+  for (std::size_t index = 0; index < shared.instances.size(); ++index) {
+    ViDazoSim_SessionInfo info{};
+    if (closedByHost(static_cast<int>(index)) || ViDazoSim_GetSessionInfo(shared.instances[index].value, &info) == 0) {
+      continue;
+    }
+    std::printf("session %u, a live instance, is closed below\n", shared.instances[index].value);
+    shared.instances[index].closed = true;  // reported once
+    ++closed;
+  }
+  return closed;
 }
 
 void dispose(int worker, std::vector<Held>& held, std::size_t index) {
@@ -126,7 +185,7 @@ void acquire(int worker, std::vector<Held>& held, uint32_t session, uint32_t fif
     if (longLived && !write && count != 0) {
       region.first = elements[0] - session;  // the generator's stream index
       region.elements = elements;
-      shared.delivered[session].push_back({region.first, count});
+      shared.delivered[shared.round << 32 | session].push_back({region.first, count});
     }
   }
   held.push_back(region);
@@ -134,16 +193,22 @@ void acquire(int worker, std::vector<Held>& held, uint32_t session, uint32_t fif
 
 // One short-lived parent with a child, regions out on two FIFOs of the
 // child, and a close that must wait for them.
+// Half of them ask the lower library for a value the host closed before
+// (the open fails while that session's put-off close has not finished).
 void churn(int worker, std::mt19937& random) {
-  uint32_t parent = 0, child = 0;
+  uint32_t parent = 0, child = 0, reuse = 0;
   {
     std::lock_guard<std::mutex> hold(shared.lock);
     if (shared.noOpen) return;
+    if (!shared.reusable.empty() && random() % 2 == 0) reuse = shared.reusable[random() % shared.reusable.size()];
   }
+  if (reuse != 0) ViDazoSim_SetNextSession(reuse);
   enter(worker, "Open");
   if (ViDazoHx_Open("bitfile", "signature", "sim0", 0, &parent) < 0) return;
+  int parentInstance = logOpened(parent, -1);
   enter(worker, "OpenResource");
   if (ViDazoHx_OpenResource(parent, "sim1", 0, &child) >= 0) {
+    logOpened(child, parentInstance);
     for (uint32_t fifo : {kReadFifo, kWriteFifo}) {
       enter(worker, "StartFifo");
       ViDazoHx_StartFifo(child, fifo);
@@ -228,10 +293,12 @@ void resumeWorkers() {
 }
 
 // Reads the journal of an epoch: releases per FIFO, and closes the library
-// made on its own account (attribute 1) of sessions already closed.
+// made on its own account (attribute 1) of sessions already closed. The
+// host's cleanup counts too: a close of the host's that finished before the
+// cleanup took the session's registration withdrew it, and one in flight
+// leaves the cleanup nothing to do. Only the host's own closes (attribute
+// 0) may meet a session its cleanup closed.
 void drainJournal(std::map<uint64_t, uint64_t>* released, int* doubleCloses) {
-  // Once the host's cleanup runs, its closes may meet sessions a worker has
-  // just closed: the host's own second close, forwarded. Not counted then.
   std::vector<ViDazoSim_JournalRecord> records(ViDazoSim_JournalCount());
   uint32_t copied = 0;
   if (!records.empty()) ViDazoSim_ReadJournal(0, records.data(), records.size(), &copied);
@@ -262,12 +329,10 @@ void drainJournal(std::map<uint64_t, uint64_t>* released, int* doubleCloses) {
 
 }  // namespace
 
-int main() {
-  const char* configured = std::getenv("VIDAZOHX_STRESS_SECONDS");
-  const double seconds = configured != nullptr ? std::atof(configured) : 3.0;
-  const auto watchdog = std::chrono::seconds(30);
-  ViDazoSim_Reset();
-  HostRuntimeSim_Reset();
+// Opens the long-lived sessions of a round. Workers are paused or not yet
+// started.
+void openLongLived() {
+  std::vector<uint32_t> sessions;
   for (int index = 0; index < 2; ++index) {
     uint32_t parent = 0, child = 0;
     ViDazoHx_Open("bitfile", "signature", "sim0", 0, &parent);
@@ -276,47 +341,84 @@ int main() {
       ViDazoHx_StartFifo(session, kReadFifo);
       ViDazoHx_StartFifo(session, kWriteFifo);
       ViDazoSim_StartGenerator(session, kReadFifo, session, ~0ull);
-      shared.longLived.push_back(session);
+      sessions.push_back(session);
     }
   }
-  ViDazoSim_ClearJournal();
-  std::vector<std::thread> workers;
-  for (int worker = 0; worker < kWorkers; ++worker) workers.emplace_back(work, worker);
+  std::lock_guard<std::mutex> hold(shared.lock);
+  shared.longLived = sessions;
+  shared.churn.clear();
+  shared.noOpen = false;
+}
 
-  std::map<uint64_t, uint64_t> released;
-  int doubleCloses = 0;
-  const auto start = Clock::now();
-  while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
-    // An epoch ends after kEpoch or when the journal fills; the short sleeps
-    // pace the check, they order nothing.
-    const auto epochStart = Clock::now();
-    while (Clock::now() - epochStart < kEpoch && ViDazoSim_JournalCount() < kJournalDrainAt) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    pauseWorkers(watchdog);
-    drainJournal(&released, &doubleCloses);
-    resumeWorkers();
-  }
-  // The host stops with the workers still running: its cleanup closes what
-  // is open, and their calls from then on meet closed sessions. An open
-  // under way meanwhile registers after the run; the second run takes it.
+// The host stops with the workers still running: its cleanup closes what
+// is open, racing the put-off closes the workers' disposals finish, and
+// their calls from then on meet closed sessions. An open under way
+// meanwhile registers after the run; the next round's run, or the last
+// one after the workers stop, takes it.
+void stopHost(std::chrono::seconds watchdog, std::map<uint64_t, uint64_t>* released, int* doubleCloses,
+              int* liveClosed) {
   {
     std::lock_guard<std::mutex> hold(shared.lock);
     shared.noOpen = true;
   }
   pauseWorkers(watchdog);
-  drainJournal(&released, &doubleCloses);
+  drainJournal(released, doubleCloses);
+  *liveClosed += liveInstancesClosed();
+  {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    for (Instance& instance : shared.instances) instance.closed = true;
+  }
   resumeWorkers();
   HostRuntimeSim_RunCleanup();
   pauseWorkers(watchdog);
-  {
-    std::lock_guard<std::mutex> hold(shared.lock);
-    shared.stop = true;
+  drainJournal(released, doubleCloses);
+}
+
+int main() {
+  const char* configured = std::getenv("VIDAZOHX_STRESS_SECONDS");
+  const double seconds = configured != nullptr ? std::atof(configured) : 3.0;
+  const int rounds = std::max(1, static_cast<int>(seconds));
+  const auto watchdog = std::chrono::seconds(30);
+  ViDazoSim_Reset();
+  HostRuntimeSim_Reset();
+  openLongLived();
+  ViDazoSim_ClearJournal();
+  std::vector<std::thread> workers;
+  for (int worker = 0; worker < kWorkers; ++worker) workers.emplace_back(work, worker);
+
+  std::map<uint64_t, uint64_t> released;
+  int doubleCloses = 0, liveClosed = 0;
+  const auto start = Clock::now();
+  for (int round = 1; round <= rounds; ++round) {
+    while (Clock::now() - start < std::chrono::duration<double>(seconds * round / rounds)) {
+      // An epoch ends after kEpoch or when the journal fills; the short
+      // sleeps pace the check, they order nothing.
+      const auto epochStart = Clock::now();
+      while (Clock::now() - epochStart < kEpoch && ViDazoSim_JournalCount() < kJournalDrainAt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      pauseWorkers(watchdog);
+      drainJournal(&released, &doubleCloses);
+      liveClosed += liveInstancesClosed();
+      resumeWorkers();
+    }
+    stopHost(watchdog, &released, &doubleCloses, &liveClosed);
+    if (round < rounds) {
+      {
+        std::lock_guard<std::mutex> hold(shared.lock);
+        ++shared.round;
+      }
+      openLongLived();
+    }
+    if (round == rounds) {
+      std::lock_guard<std::mutex> hold(shared.lock);
+      shared.stop = true;
+    }
+    resumeWorkers();
   }
-  resumeWorkers();
   for (std::thread& worker : workers) worker.join();
   HostRuntimeSim_RunCleanup();
-  drainJournal(&released, nullptr);
+  drainJournal(&released, &doubleCloses);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
 
   int failures = 0;
@@ -330,13 +432,14 @@ int main() {
     for (std::size_t index = 1; index < stream.second.size(); ++index) {
       const auto& before = stream.second[index - 1];
       if (before.first + before.second != stream.second[index].first) {
-        fail("session " + std::to_string(stream.first) + ": stream elements skipped or repeated");
+        fail("session " + std::to_string(stream.first & 0xFFFFFFFFu) + ": stream elements skipped or repeated");
         break;
       }
     }
   }
   if (shared.wrongData != 0) fail(std::to_string(shared.wrongData) + " regions changed before disposal");
   if (doubleCloses != 0) fail(std::to_string(doubleCloses) + " sessions closed twice on the library's account");
+  if (liveClosed != 0) fail(std::to_string(liveClosed) + " live session instances closed behind the host's back");
   if (ViDazoSim_OpenSessionCount() != 0) fail(std::to_string(ViDazoSim_OpenSessionCount()) + " sessions left open");
   if (HostRuntimeSim_ListReferences(nullptr, 0) != 0) fail("references left");
   if (HostRuntimeSim_ListCleanup(nullptr, 0) != 0) fail("cleanup registrations left");

@@ -25,8 +25,16 @@ enum class tSeam {
   closeAfterLowerClose,                // any of those closes returned below; it ends its mark, then a pending parent's close
   closeBeforeWaitingForCloseInFlight,  // a host's close met another close of the value in flight and waits next
   undoBeforeClose,                     // an open that failed has let go of registryLock and closes its session next
-  reserveFoundNoSpare                  // an acquisition found no spare queue node and takes regionMutex to make one
+  reserveFoundNoSpare,                 // an acquisition found no spare queue node and takes regionMutex to make one
+  startFifoBeforeLower,                // FIFO start ensured the record; starts the FIFO in the lower library next
+  guardBeforeForward,                  // download or reset found no region out; forwards next
+  acquireBeforeLower                   // an acquisition holds its FIFO's turn lock; asks the lower library next
 };
+// Every point where a path has let go of registryLock or a regionMutex and
+// calls out next (to the lower library, the host or ViDazoHx_Close()) has a
+// seam above: the windows in which another host thread may act on the same
+// session value. A driver that tries each one counts them by kSeamCount.
+constexpr int kSeamCount = static_cast<int>(tSeam::acquireBeforeLower) + 1;
 
 using tSeamHook = void (*)(tSeam seam);
 
