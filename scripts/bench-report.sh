@@ -52,13 +52,13 @@ if ((quick)); then
   out="${work}"
 else
   # Five repetitions: the median then sets aside up to two that a burst of
-  # load hit. 50 ms of CPU time per benchmark and repetition is a few hundred
+  # load hit. 100 ms of CPU time per benchmark and repetition is a few hundred
   # iterations even of the 4 MiB chunks; the streaming benchmarks' wall time
   # is several times their CPU time (the device thread works while the host
   # waits), so this keeps the whole run within a few minutes on a loaded
   # two-core machine.
   repetitions=5
-  options=(--benchmark_min_time=0.05)
+  options=(--benchmark_min_time=0.1)
   out=docs
 fi
 
