@@ -261,7 +261,8 @@ INIT = r"""#!/bin/sh
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs tmpfs /tmp
+# No tmpfs on /tmp: the image's root is in memory and writable already, and
+# a build tree under /tmp (a CI clone, say) would vanish beneath it.
 echo "vm: $(uname -r -m), realtime=$(cat /sys/kernel/realtime 2>/dev/null || echo 0), $(nproc) cpus"
 passed=0 failed=0 skipped=0 output=/tmp/output
 
