@@ -455,6 +455,20 @@ TEST_F(RegionTest, PutOffCloseFinishedElsewhereMeanwhileIsNotRepeated) {
   EXPECT_EQ(0, ViDazoHx_StartFifo(session_, kReadU32)) << "and registered";
 }
 
+// A value registered again keeps its record and draws a new generation,
+// under registryLock only; a release reads the generation under its FIFO's
+// regionMutex only. Nothing orders the two, so the read must be one that
+// cannot tear (a torn value would make a put-off close skip for good). The
+// thread sanitizer reports the race when the field is a plain 64-bit one.
+TEST_F(RegionTest, AReleaseReadsTheGenerationOfARecordRegisteredAgainWithoutARace) {
+  Region r = acquireRead(session_, kReadU32, 2, 100);
+  ASSERT_EQ(0, r.status);
+  auto release = std::async(std::launch::async, [&] { return HostRuntimeSim_DisposeReference(r.reference); });
+  EXPECT_EQ(0, registerSession(&session_, 0));
+  EXPECT_EQ(0, release.get());
+  EXPECT_EQ((GiveBacks{{kReadU32, 2}}), giveBacks(session_));
+}
+
 TEST_F(RegionTest, ParentClosedBeforeItsBusyChildsReleaseClosesTheChildOnce) {
   uint32_t child = 0;
   ASSERT_EQ(0, ViDazoHx_OpenResource(session_, "sim1", 0, &child));
