@@ -7,10 +7,12 @@
 //      thread runs the other operation, which is given a bounded wait and
 //      counted as returned or blocked (a blocked one is fine where the
 //      design says it waits); the first thread goes on and both are joined;
-//   3. the lower closes made and the state must be the model's with the
-//      second operation put into the first one's window (or, as one may
-//      wait for the other, with the two in either order), and a session
-//      that got a value again must still be open;
+//   3. the lower closes made, every acquisition's status and the state
+//      must be the model's with the second operation put into the first
+//      one's window (or, as one may wait for the other, with the two in
+//      either order, or with the second's first call in the window and
+//      its second after), and a session that got a value again must
+//      still be open;
 //   4. every region is given back and every session closed, step by step
 //      against the model, and nothing may be left.
 // The sweep fails when a seam never fired or fewer cases ran than seams
