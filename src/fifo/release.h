@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "ViDazoHx/ViDazoHx.h"
 #include "fifo/fifoState.h"
 
 // releaseRegion()
@@ -27,6 +28,11 @@
 // (0 when that session was closed meanwhile);
 // StatusInvalidParameter for a record that carries no region.
 int32_t releaseRegion(uintptr_t dataRecordAddress);
+
+// The procedure acquisitions store in their data records: releaseRegion(),
+// or, with the trace at level `all`, the same release reporting the regions
+// it gives back.
+extern const ViDazoHx_HostProcedure regionReleaseProcedure;
 
 // giveBackReleasedRegions()
 //
