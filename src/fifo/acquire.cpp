@@ -51,6 +51,11 @@ namespace {
 constexpr uint32_t kInfiniteTimeout = ViDazoHx_InfiniteTimeout;
 constexpr int32_t kRegionRecordKind = 1;
 
+// The exports' modes. Local, so that even a target whose linker does not
+// relax GOT loads reaches them with a PC-relative address.
+constexpr tAcquireMode kAcquireRead{lower::tFifoDirection::read, false, nullptr};
+constexpr tAcquireMode kAcquireWrite{lower::tFifoDirection::write, false, nullptr};
+
 // Everything one acquisition keeps between its steps.
 struct tAcquisition {
   lower::tFifoDirection direction;

@@ -33,8 +33,6 @@ struct tAcquireMode {
   bool traced;
   tAcquisitionNotes* notes;
 };
-inline constexpr tAcquireMode kAcquireRead{lower::tFifoDirection::read, false, nullptr};
-inline constexpr tAcquireMode kAcquireWrite{lower::tFifoDirection::write, false, nullptr};
 
 // remainingWait()
 //

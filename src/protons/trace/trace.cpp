@@ -74,8 +74,9 @@ int openDestination() {
   if (path != nullptr && path[0] != '\0') {
     const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
+      char reason[128];
       explain("ViDazoHx: cannot open trace file VIDAZOHX_TRACE_FILE=%.300s (%s); the trace stays off\n", path,
-              std::strerror(errno));
+              strerror_r(errno, reason, sizeof reason));  // the GNU strerror_r: it returns the text
     }
     return fd;
   }
@@ -138,7 +139,7 @@ namespace {
 // that the trace is ready before any of the library's code can run, and
 // torn down after both.
 struct tTraceModule {
-  tTraceModule() { traceSetUp(); }
+  tTraceModule() noexcept { traceSetUp(); }
   ~tTraceModule() { traceTearDown(); }
   tTraceModule(const tTraceModule&) = delete;
   tTraceModule& operator=(const tTraceModule&) = delete;

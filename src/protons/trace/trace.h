@@ -39,8 +39,10 @@ enum class tTraceLevel : uint8_t { off = 0, errors = 1, calls = 2, all = 3 };
 // taken over turns itself off elsewhere, in trace.cpp.)
 extern uint8_t traceLevel __attribute__((visibility("hidden")));
 
-inline bool traceIsOn() { return __builtin_expect(traceLevel != 0, 0); }
-inline bool traceAt(tTraceLevel level) { return __builtin_expect(traceLevel >= static_cast<uint8_t>(level), 0); }
+inline bool traceIsOn() noexcept { return __builtin_expect(traceLevel != 0, 0); }
+inline bool traceAt(tTraceLevel level) noexcept {
+  return __builtin_expect(traceLevel >= static_cast<uint8_t>(level), 0);
+}
 
 // One field value of a trace line: an input, printed on every line of the
 // call, or an output (the address the call writes to), printed only on a
