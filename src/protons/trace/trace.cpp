@@ -22,7 +22,7 @@
 #include "protons/status/statusCodes.h"
 #include "protons/time/monotonicClock.h"
 
-uint8_t traceLevel = 0;
+int8_t traceLevel = 0;
 
 namespace {
 
@@ -121,7 +121,7 @@ void traceSetUp() {
   traceDevice = opened.st_dev;
   traceInode = opened.st_ino;
   traceDescriptor.store(fd, std::memory_order_relaxed);
-  traceLevel = static_cast<uint8_t>(level);
+  traceLevel = static_cast<int8_t>(level);
 }
 
 // traceTearDown()

@@ -36,12 +36,15 @@ enum class tTraceLevel : uint8_t { off = 0, errors = 1, calls = 2, all = 3 };
 // Written only at load, before the library's functions can be called, and
 // at unload, after they may no longer be: a plain byte, so that the check
 // of every export is one compare with memory. (A trace whose descriptor was
-// taken over turns itself off elsewhere, in trace.cpp.)
-extern uint8_t traceLevel __attribute__((visibility("hidden")));
+// taken over turns itself off elsewhere, in trace.cpp.) Signed, and tested
+// with "> 0": on Thumb-2, GCC 12 tests a byte for non-zero with cbnz, which
+// wants a low register and costs the forwarding exports a push and a pop of
+// r4 around their tail call; a signed compare keeps it in ip.
+extern int8_t traceLevel __attribute__((visibility("hidden")));
 
-inline bool traceIsOn() noexcept { return __builtin_expect(traceLevel != 0, 0); }
+inline bool traceIsOn() noexcept { return __builtin_expect(traceLevel > 0, 0); }
 inline bool traceAt(tTraceLevel level) noexcept {
-  return __builtin_expect(traceLevel >= static_cast<uint8_t>(level), 0);
+  return __builtin_expect(traceLevel >= static_cast<int8_t>(level), 0);
 }
 
 // One field value of a trace line: an input, printed on every line of the
