@@ -14,7 +14,8 @@
 
 // releaseRegion()
 //
-// The procedure stored in every reference data record; the host calls it,
+// The procedure stored in every reference data record (through
+// regionReleaseProcedure, below); the host calls it,
 // once per reference and on any thread, with the record's address when it
 // disposes of the reference. Gives the region back at once if it is the
 // oldest of its FIFO (together with every younger one already let go),
