@@ -37,26 +37,27 @@ run() {
   [ $status -eq 0 ] || fail "$name: exit status $status: $(cat "$work/$name.out" "$work/$name.err")"
 }
 
-has() { grep -q -e "$2" "$1" || fail "$(basename "$1"): no line matching '$2'"; }
-hasNot() { ! grep -q -e "$2" "$1" || fail "$(basename "$1"): a line matches '$2': $(grep -m1 -e "$2" "$1")"; }
-lineOf() { grep -n -m1 -e "$2" "$1" | cut -d: -f1; }
+# Patterns are extended regular expressions.
+has() { grep -q -E -e "$2" "$1" || fail "$(basename "$1"): no line matching '$2'"; }
+hasNot() { ! grep -q -E -e "$2" "$1" || fail "$(basename "$1"): a line matches '$2': $(grep -m1 -E -e "$2" "$1")"; }
+lineOf() { grep -n -m1 -E -e "$2" "$1" | cut -d: -f1; }
 
 # Every line whole: the prefix, a kind, a name and key=value fields only.
-whole='^ViDazoHx [0-9][0-9]* [0-9][0-9]* [0-9][0-9]* \(enter\|return\|event\) [A-Za-z0-9]*\( [A-Za-z]*=[^ ]*\)*$'
+whole='^ViDazoHx [0-9]+ [0-9]+ [0-9]+ (enter|return|event) [A-Za-z0-9]+( [A-Za-z]+=[^ ]+)*$'
 
 # errors: only calls that answered non-zero, each with its status name.
 run errors errors "$work/errors.log" "$@" "$example"
 has "$work/errors.log" ' return Download session=[0-9]* status=-61217:RegionsOutstanding ns=[0-9]*$'
 has "$work/errors.log" ' return AcquireFifoReadRegionScalar .* status=-50400:FifoTimeout ns='
 hasNot "$work/errors.log" 'status=0:Success'
-hasNot "$work/errors.log" ' enter \| event '
+hasNot "$work/errors.log" ' (enter|event) '
 
 # calls: an entry line for calls that can block, a return line for every call.
 run calls calls "$work/calls.log" "$@" "$example"
 has "$work/calls.log" ' enter Open attribute=0$'
 has "$work/calls.log" ' enter WaitOnIrqs session=[0-9]* irqMask=0x8 timeout=1000$'
 has "$work/calls.log" ' return Read32 session=[0-9]* offset=0x100 status=0:Success ns=[0-9]*$'
-hasNot "$work/calls.log" ' enter Read32 \| event '
+hasNot "$work/calls.log" ' (enter Read32|event) '
 [ "$(grep -c ' enter Close ' "$work/calls.log")" = 1 ] || fail "calls.log: not one entry line of Close"
 
 # all: a close put off by a lent region, finished by the region's release.
@@ -74,7 +75,7 @@ fi
 
 # Concurrent threads, to standard error: every line whole, none lost.
 run threads calls "" "$@" "$host" threads
-grep -v -e "$whole" "$work/threads.err" >"$work/broken" && fail "threads: lines not whole: $(head -3 "$work/broken")"
+grep -v -E -e "$whole" "$work/threads.err" >"$work/broken" && fail "threads: lines not whole: $(head -3 "$work/broken")"
 [ "$(grep -c ' return Read32 .* offset=0x200 status=0:Success' "$work/threads.err")" = 800 ] ||
   fail "threads: not 800 Read32 lines"
 
@@ -86,8 +87,8 @@ for name in badLevel badFile; do
   [ "$(wc -l <"$work/$name.err")" -eq 1 ] || fail "$name: not one line on standard error: $(cat "$work/$name.err")"
   has "$work/$name.out" '^c host: done$'
 done
-has "$work/badLevel.err" '^ViDazoHx: VIDAZOHX_TRACE=verbose is not a trace level (0, errors, calls or all); the trace stays off$'
-has "$work/badFile.err" '^ViDazoHx: cannot open trace file VIDAZOHX_TRACE_FILE=.*/no/such/dir/trace.log (No such file or directory); the trace stays off$'
+has "$work/badLevel.err" '^ViDazoHx: VIDAZOHX_TRACE=verbose is not a trace level \(0, errors, calls or all\); the trace stays off$'
+has "$work/badFile.err" '^ViDazoHx: cannot open trace file VIDAZOHX_TRACE_FILE=.*/no/such/dir/trace\.log \(No such file or directory\); the trace stays off$'
 
 # A host that closes descriptor 2 and opens a file of its own there: the
 # trace goes on to the standard error it duplicated at load.

@@ -39,7 +39,7 @@ ino_t traceInode = 0;
 constexpr int kLowestDuplicate = 3;
 
 // An explanation at load, on standard error itself: one line, written
-// whole, best effort.
+// whole, best effort. `format` takes two texts.
 void explain(const char* format, const char* detail, const char* reason) {
   char line[kTraceLineMax];
   const int length = std::snprintf(line, sizeof line, format, detail, reason);
@@ -106,8 +106,8 @@ void traceSetUp() {
   if (text == nullptr || text[0] == '\0') return;
   tTraceLevel level = tTraceLevel::off;
   if (!parseLevel(text, &level)) {
-    explain("ViDazoHx: VIDAZOHX_TRACE=%.64s is not a trace level (0, errors, calls or all); the trace stays off%s\n",
-            text, "");
+    explain("ViDazoHx: VIDAZOHX_TRACE=%.64s is not a trace level (%s); the trace stays off\n", text,
+            "0, errors, calls or all");
     return;
   }
   if (level == tTraceLevel::off) return;
