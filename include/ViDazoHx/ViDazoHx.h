@@ -172,6 +172,16 @@
  * a host never sees ViDazoHx_StatusLibraryNotFound or
  * ViDazoHx_StatusEntryPointMissing returned by a function.
  *
+ * @section vidazohx_trace Tracing
+ * Two environment variables, read once at load, switch on a trace of the
+ * host's calls: VIDAZOHX_TRACE (unset or 0: off; errors: each call that
+ * answers non-zero; calls: every call, with an entry line for those that
+ * can block; all: also the library's own events, such as a put-off close
+ * and its finish) and VIDAZOHX_TRACE_FILE (a file to append to; otherwise
+ * standard error as it was at load). One line per call or event, written
+ * whole; off, it costs each function one compare and a branch. The levels,
+ * the line format and the costs: @ref diagnosing.
+ *
  * @section vidazohx_version Version
  * VIDAZOHX_VERSION_MAJOR, VIDAZOHX_VERSION_MINOR and VIDAZOHX_VERSION_PATCH
  * name the release this header belongs to; the library's version block

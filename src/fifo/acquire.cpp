@@ -16,6 +16,7 @@
 #include <cstddef>
 
 #include "ViDazoHx/ViDazoHx.h"
+#include "adapter/callTrace.h"
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
 #include "fifo/fifoStart.h"
@@ -24,6 +25,7 @@
 #include "protons/seam/seam.h"
 #include "protons/status/stlStatus.h"
 #include "protons/time/monotonicClock.h"
+#include "protons/trace/traceEvents.h"
 #include "sessions/registry.h"
 
 // The host reads the data record at fixed offsets; a layout drift would hand
@@ -49,6 +51,11 @@ namespace {
 constexpr uint32_t kInfiniteTimeout = ViDazoHx_InfiniteTimeout;
 constexpr int32_t kRegionRecordKind = 1;
 
+// The exports' modes. Local, so that even a target whose linker does not
+// relax GOT loads reaches them with a PC-relative address.
+constexpr tAcquireMode kAcquireRead{lower::tFifoDirection::read, false, nullptr};
+constexpr tAcquireMode kAcquireWrite{lower::tFifoDirection::write, false, nullptr};
+
 // Everything one acquisition keeps between its steps.
 struct tAcquisition {
   lower::tFifoDirection direction;
@@ -65,6 +72,7 @@ struct tAcquisition {
   tCleanupFlag cleanupFlag{0};
   tFifoState* fifoState = nullptr;
   int32_t status = 0;
+  tAcquisitionNotes* notes = nullptr;  // the trace's, at level `all` only; written on slow paths only
 };
 
 bool isInfinite(uint32_t timeout) { return timeout == kInfiniteTimeout; }
@@ -89,6 +97,22 @@ int32_t lockFifoUnderRegistry(uint32_t session, uint32_t fifo, tCleanupFlag* cle
   return 0;
 }  // sessionLock released here
 
+// noteRefusal(): passes lockFifoUnderRegistry()'s answer on, noting for the
+// trace a cleanup registration the host refused (any failure but
+// StatusSessionNotFound).
+int32_t noteRefusal(tAcquisition& call, int32_t locked) {
+  if (locked != 0 && locked != StatusSessionNotFound && call.notes != nullptr) call.notes->refusedRegistration = locked;
+  return locked;
+}
+
+// noteWait(): for the trace, a wait for the turn (`turn`) or another lower
+// attempt. Slow paths only.
+void noteWait(tAcquisition& call, bool turn) {
+  if (call.notes == nullptr) return;
+  noteWaitStarts(call.notes, monotonicNanoseconds());
+  ++(turn ? call.notes->turnWaits : call.notes->retries);
+}
+
 // enterFifo(): ensures the FIFO record and locks its acquireMutex. The
 // record almost always exists already, so the lookup is tried first and the
 // find-or-create runs only when it is missing. One shared tenure of
@@ -100,12 +124,17 @@ int32_t lockFifoUnderRegistry(uint32_t session, uint32_t fifo, tCleanupFlag* cle
 int32_t enterFifo(tAcquisition& call) {
   tSharedHolder registryHold(registryLock);
   int32_t entered = lockFifoUnderRegistry(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
-  if (entered != StatusSessionNotFound) return entered;
-  int32_t ensured = ensureFifoState(call.session, call.fifo);
+  if (entered != StatusSessionNotFound) return noteRefusal(call, entered);
+  bool built = false;
+  int32_t ensured = ensureFifoState(call.session, call.fifo, &built);
+  if (built && call.notes != nullptr) {
+    call.notes->fifoRecordBuilt = true;
+    call.notes->fifoRecordStatus = ensured;
+  }
   if (ensured < 0) return ensured;
   call.status = ensured;
   reachSeam(tSeam::acquireAfterEnsure);
-  return lockFifoUnderRegistry(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
+  return noteRefusal(call, lockFifoUnderRegistry(call.session, call.fifo, &call.cleanupFlag, &call.fifoState));
 }
 
 // attemptWait(): the wait one turn wait or one lower call may take: what is
@@ -139,6 +168,7 @@ tTurn takeTurn(tAcquisition& call) {
   if (call.fifoState->acquireEvent->waitFor(0, pollStatus)) return tTurn::taken;
   const uint32_t wait = attemptWait(call);
   if (wait == 0) return tTurn::timedOut;
+  noteWait(call, true);
   tKelAutoStatus waitStatus(&call.status);
   if (call.fifoState->acquireEvent->waitFor(wait, waitStatus)) return tTurn::taken;
   if (waitStatus.code != StatusTimedOut) return tTurn::failed;
@@ -162,6 +192,7 @@ void runCycles(tAcquisition& call) {
   bool holdsTurn = false;
   for (;;) {
     if (call.cleanupFlag.load() != 0) {
+      if (call.notes != nullptr) call.notes->cancelledByCleanup = true;
       mergeStatus(&call.status, StatusHostCancelled);
       return;
     }
@@ -191,11 +222,13 @@ void runCycles(tAcquisition& call) {
       // Elements are still out: only a release (which sets the turn) can
       // make room, so wait for the turn again.
       call.status = 0;
+      noteWait(call, false);
       continue;
     }
     if (lowerStatus == StatusFifoTimeout && tryAgain(call, wait)) {
       call.status = 0;
       holdsTurn = true;  // nothing went back, the turn is still ours
+      noteWait(call, false);
       continue;
     }
     return;
@@ -209,7 +242,7 @@ void fillDataRecord(ViDazoHx_DataRecord* record, tRegionEntry* entry, const tAcq
   record->elements = call.elements;
   record->elementCount = count;
   record->elementSize = call.elementSize;
-  record->release = &releaseRegion;
+  record->release = regionReleaseProcedure;
 }
 
 // giveBackUnlent(): the lower library lent `count` elements that did not
@@ -257,6 +290,52 @@ void recordRegion(tAcquisition& call, uint32_t* referenceOut) {
   giveBackUnlent(state, entry, call, count);
 }
 
+// acquireWithNotes(): the acquisition as the trace runs it; at level `all`
+// its events are written once the FIFO is let go, before the return line.
+int32_t acquireWithNotes(lower::tFifoDirection direction, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
+                         uint32_t elementsRequested, int32_t typeCode, uint32_t timeout,
+                         uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
+  tAcquisitionNotes notes;
+  const bool noted = traceAt(tTraceLevel::all);
+  const tAcquireMode mode{direction, true, noted ? &notes : nullptr};
+  const int32_t status = acquireRegion(mode, session, fifo, referenceOut, elementsRequested, typeCode, timeout,
+                                       elementsAcquiredOut, elementsRemainingOut);
+  if (noted) traceAcquisitionNotes(session, fifo, notes, status);
+  return status;
+}
+
+// The two exports' work as traceCall() runs it, with the export's own
+// arguments.
+int32_t acquireReadWork(uint32_t session, uint32_t fifo, uint32_t* referenceOut, uint32_t elementsRequested,
+                        int32_t typeCode, int32_t /*ignored*/, uint32_t timeout, uint32_t* elementsAcquiredOut,
+                        uint32_t* elementsRemainingOut) {
+  return acquireWithNotes(lower::tFifoDirection::read, session, fifo, referenceOut, elementsRequested, typeCode,
+                          timeout, elementsAcquiredOut, elementsRemainingOut);
+}
+
+int32_t acquireWriteWork(uint32_t session, uint32_t fifo, uint32_t* referenceOut, uint32_t elementsRequested,
+                         int32_t typeCode, int32_t /*ignored*/, uint32_t timeout, uint32_t* elementsAcquiredOut,
+                         uint32_t* elementsRemainingOut) {
+  return acquireWithNotes(lower::tFifoDirection::write, session, fifo, referenceOut, elementsRequested, typeCode,
+                          timeout, elementsAcquiredOut, elementsRemainingOut);
+}
+
+// acquireTraced(): an untraced acquireRegion() with the trace on, reported
+// as the export's call. Out of line and cold, taking acquireRegion()'s own
+// arguments, so that the check costs the untraced call a compare and a
+// branch.
+[[gnu::cold, gnu::noinline]] int32_t acquireTraced(const tAcquireMode& mode, uint32_t session, uint32_t fifo,
+                                                   uint32_t* referenceOut, uint32_t elementsRequested,
+                                                   int32_t typeCode, uint32_t timeout,
+                                                   uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
+  if (mode.direction == lower::tFifoDirection::read) {
+    return traceCall<kTraceAcquireRead, acquireReadWork>(session, fifo, referenceOut, elementsRequested, typeCode, 0,
+                                                         timeout, elementsAcquiredOut, elementsRemainingOut);
+  }
+  return traceCall<kTraceAcquireWrite, acquireWriteWork>(session, fifo, referenceOut, elementsRequested, typeCode, 0,
+                                                         timeout, elementsAcquiredOut, elementsRemainingOut);
+}
+
 }  // namespace
 
 uint32_t remainingWait(uint32_t timeout, int64_t startNanoseconds) {
@@ -280,15 +359,21 @@ int32_t setCleanupFlag(uintptr_t flagAddress) {
   return 0;
 }
 
-int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
+int32_t acquireRegion(const tAcquireMode& mode, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
                       uint32_t elementsRequested, int32_t typeCode, uint32_t timeout,
                       uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
+  if (traceIsOn() && !mode.traced) {
+    return acquireTraced(mode, session, fifo, referenceOut, elementsRequested, typeCode, timeout,
+                         elementsAcquiredOut, elementsRemainingOut);
+  }
+  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
   // The stopwatch is read only by remainingWait() of a finite, non-zero
   // timeout; other calls skip the clock read.
   const bool timed = timeout != 0 && !isInfinite(timeout);
   const int64_t start = timed ? monotonicNanoseconds() : 0;
-  tAcquisition call{direction, session, fifo, elementsRequested, typeCode, timeout, elementsAcquiredOut,
+  tAcquisition call{mode.direction, session, fifo, elementsRequested, typeCode, timeout, elementsAcquiredOut,
                     elementsRemainingOut, start};
+  call.notes = mode.notes;
   if (referenceOut == nullptr) return StatusInvalidParameter;
   *referenceOut = 0;
   call.elementSize = elementSizeOf(typeCode);
@@ -309,18 +394,18 @@ int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_
   return call.status;
 }
 
+// The exports hand their work to acquireRegion(), whose first step is the
+// trace's check: here it would cost the forwarding of nine arguments.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_AcquireFifoReadRegionScalar(
     uint32_t session, uint32_t fifo, uint32_t* referenceOut, uint32_t elementsRequested, int32_t typeCode,
     int32_t /*ignored*/, uint32_t timeout, uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
-  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  return acquireRegion(lower::tFifoDirection::read, session, fifo, referenceOut, elementsRequested, typeCode,
+  return acquireRegion(kAcquireRead, session, fifo, referenceOut, elementsRequested, typeCode,
                        timeout, elementsAcquiredOut, elementsRemainingOut);
 }
 
 extern "C" VIDAZOHX_API int32_t ViDazoHx_AcquireFifoWriteRegionScalar(
     uint32_t session, uint32_t fifo, uint32_t* referenceOut, uint32_t elementsRequested, int32_t typeCode,
     int32_t /*ignored*/, uint32_t timeout, uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut) {
-  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  return acquireRegion(lower::tFifoDirection::write, session, fifo, referenceOut, elementsRequested, typeCode,
+  return acquireRegion(kAcquireWrite, session, fifo, referenceOut, elementsRequested, typeCode,
                        timeout, elementsAcquiredOut, elementsRemainingOut);
 }

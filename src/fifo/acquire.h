@@ -24,6 +24,17 @@ constexpr uint32_t kLongestAttemptMs = 3000;
 // The host may run its cleanup on any thread, hence atomic.
 using tCleanupFlag = std::atomic<uint8_t>;
 
+struct tAcquisitionNotes;
+
+// How an acquisition runs: the export's direction and, for the trace,
+// whether the call is reported already and where its events are gathered
+// (protons/trace/traceEvents.h; null: nowhere).
+struct tAcquireMode {
+  lower::tFifoDirection direction;
+  bool traced;
+  tAcquisitionNotes* notes;
+};
+
 // remainingWait()
 //
 // The wait allowed for one attempt of a call that started at
@@ -57,6 +68,9 @@ int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cl
 
 // acquireRegion()
 //
+// Refuses a session value with bit 0x2000 (StatusSessionNotSupported) and,
+// with the trace on, reports the call as the export's (adapter/callTrace.h)
+// unless `mode` says it is reported already.
 // Takes the FIFO's turn, asks the lower library for up to
 // `elementsRequested` elements within `timeout`, records the region at the
 // back of the FIFO's region list and creates the host reference whose data
@@ -79,6 +93,6 @@ int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cl
 // every element the lower library lent given back (in acquisition order).
 // StatusMemoryFull from a region list that cannot grow (now or earlier)
 // comes before the lower library is asked: no element is taken.
-int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
+int32_t acquireRegion(const tAcquireMode& mode, uint32_t session, uint32_t fifo, uint32_t* referenceOut,
                       uint32_t elementsRequested, int32_t typeCode, uint32_t timeout,
                       uint32_t* elementsAcquiredOut, uint32_t* elementsRemainingOut);

@@ -7,9 +7,11 @@
 #include "fifo/fifoStart.h"
 
 #include "ViDazoHx/ViDazoHx.h"
+#include "adapter/callTrace.h"
 #include "adapter/forwarding.h"
 #include "adapter/status.h"
 #include "protons/seam/seam.h"
+#include "protons/trace/traceEvents.h"
 #include "sessions/registry.h"
 
 namespace {
@@ -37,17 +39,30 @@ int32_t createFifoState(tSessionState& record, uint32_t fifo) {
   return status;
 }
 
-}  // namespace
-
-int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo) {
-  tSharedHolder registry(registryLock);
-  return ensureFifoState(session, fifo);
+// startFifo(): ViDazoHx_StartFifo() without the trace. The record step's
+// event is written once registryLock is let go.
+int32_t startFifo(uint32_t session, uint32_t fifo) {
+  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
+  bool built = false;
+  int32_t status = getOrCreateFifoState(session, fifo, &built);
+  if (built) traceFifoRecordBuilt(session, fifo, status);
+  if (status < 0) return status;
+  reachSeam(tSeam::startFifoBeforeLower);
+  return lower::StartFifo(routedSession(session), fifo);
 }
 
-int32_t ensureFifoState(uint32_t session, uint32_t fifo) {
+}  // namespace
+
+int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo, bool* built) {
+  tSharedHolder registry(registryLock);
+  return ensureFifoState(session, fifo, built);
+}
+
+int32_t ensureFifoState(uint32_t session, uint32_t fifo, bool* built) {
   tSessionState* record = lookupSession(session);
   if (record == nullptr) return StatusSessionNotFound;
   if (fifoStateExists(*record, fifo)) return StatusSuccess;
+  if (built != nullptr) *built = true;
   return createFifoState(*record, fifo);
 }
 
@@ -56,9 +71,6 @@ int32_t ensureFifoState(uint32_t session, uint32_t fifo) {
 // the lower library. The record stays whatever the lower start answers; a
 // warning of the record step is not carried into the result.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_StartFifo(uint32_t session, uint32_t fifo) {
-  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  int32_t status = getOrCreateFifoState(session, fifo);
-  if (status < 0) return status;
-  reachSeam(tSeam::startFifoBeforeLower);
-  return lower::StartFifo(routedSession(session), fifo);
+  if (traceIsOn()) return traceCall<kTraceStartFifo, startFifo>(session, fifo);
+  return startFifo(session, fifo);
 }

@@ -20,8 +20,9 @@
 // session's FIFO map failed, now or earlier, and a record had to be created),
 // or the failure of building the record (StatusMemoryFull,
 // StatusUnexpectedFailure, StatusSyncInitFailed), in which case no record
-// remains and the next call tries again.
-int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo);
+// remains and the next call tries again. `built` (optional) is set when a
+// record had to be built, whether or not that succeeded.
+int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo, bool* built = nullptr);
 
 // ensureFifoState()
 //
@@ -30,4 +31,4 @@ int32_t getOrCreateFifoState(uint32_t session, uint32_t fifo);
 // it. Takes only the sessionLock: a second shared acquisition of
 // registryLock nested in the caller's could wait behind a queued exclusive
 // acquirer that itself waits for the caller's. Same returns.
-int32_t ensureFifoState(uint32_t session, uint32_t fifo);
+int32_t ensureFifoState(uint32_t session, uint32_t fifo, bool* built = nullptr);

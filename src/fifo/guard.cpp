@@ -8,6 +8,7 @@
 #include "fifo/guard.h"
 
 #include "ViDazoHx/ViDazoHx.h"
+#include "adapter/callTrace.h"
 #include "adapter/forwarding.h"
 #include "adapter/status.h"
 #include "protons/seam/seam.h"
@@ -25,6 +26,9 @@ int32_t guardedForward(uint32_t session, int32_t (*forward)(uint32_t)) {
   return forward(session);
 }
 
+int32_t download(uint32_t session) { return guardedForward(session, &lower::Download); }
+int32_t reset(uint32_t session) { return guardedForward(session, &lower::Reset); }
+
 }  // namespace
 
 bool regionsOutstanding(uint32_t session) {
@@ -41,9 +45,11 @@ bool regionsOutstanding(uint32_t session) {
 }
 
 extern "C" VIDAZOHX_API int32_t ViDazoHx_Download(uint32_t session) {
-  return guardedForward(session, &lower::Download);
+  if (traceIsOn()) return traceCall<kTraceDownload, download>(session);
+  return download(session);
 }
 
 extern "C" VIDAZOHX_API int32_t ViDazoHx_Reset(uint32_t session) {
-  return guardedForward(session, &lower::Reset);
+  if (traceIsOn()) return traceCall<kTraceReset, reset>(session);
+  return reset(session);
 }

@@ -9,11 +9,13 @@
 
 #include <cstdint>
 
+#include "ViDazoHx/ViDazoHx.h"
 #include "fifo/fifoState.h"
 
 // releaseRegion()
 //
-// The procedure stored in every reference data record; the host calls it,
+// The procedure stored in every reference data record (through
+// regionReleaseProcedure, below); the host calls it,
 // once per reference and on any thread, with the record's address when it
 // disposes of the reference. Gives the region back at once if it is the
 // oldest of its FIFO (together with every younger one already let go),
@@ -27,6 +29,11 @@
 // (0 when that session was closed meanwhile);
 // StatusInvalidParameter for a record that carries no region.
 int32_t releaseRegion(uintptr_t dataRecordAddress);
+
+// The procedure acquisitions store in their data records: releaseRegion(),
+// or, with the trace at level `all`, the same release reporting the regions
+// it gives back.
+extern const ViDazoHx_HostProcedure regionReleaseProcedure;
 
 // giveBackReleasedRegions()
 //

@@ -20,10 +20,12 @@
 #include "sessions/close.h"
 
 #include "ViDazoHx/ViDazoHx.h"
+#include "adapter/callTrace.h"
 #include "adapter/forwarding.h"
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
 #include "protons/seam/seam.h"
+#include "protons/trace/traceEvents.h"
 #include "sessions/registry.h"
 
 namespace {
@@ -226,7 +228,9 @@ int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
   tCloseInFlight flight;
   const tSettlement settled = settleRegistry(parent, true, &flight);
   if (settled.outcome != tRegistryOutcome::closable) return StatusSuccess;
-  return finishClose(parent.session, attribute, settled, flight, kParentClose);
+  const int32_t status = finishClose(parent.session, attribute, settled, flight, kParentClose);
+  traceOwnClose(tOwnClose::pendingParent, parent.session, status);
+  return status;
 }
 
 // closeOnce()
@@ -240,8 +244,10 @@ int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& se
   const tSettlement settled = settleRegistry(target, false, &flight);
   switch (settled.outcome) {
     case tRegistryOutcome::refused:
+      traceClosePutOff(target.session, attribute);
       return StatusRegionsOutstanding;
     case tRegistryOutcome::inFlight:
+      traceCloseMetCloseInFlight(target.session, waitForOtherClose);
       if (waitForOtherClose) {
         reachSeam(tSeam::closeBeforeWaitingForCloseInFlight);
         waitForCloseInFlight(settled.otherClose);
@@ -255,6 +261,12 @@ int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& se
   return finishClose(target.session, attribute, settled, flight, seams);
 }
 
+// closeByHost(): ViDazoHx_Close() without the trace.
+int32_t closeByHost(uint32_t session, uint32_t attribute) {
+  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
+  return closeOnce(tCloseTarget{session, kAnyGeneration}, attribute, kRequestedClose, true);
+}
+
 }  // namespace
 
 // ViDazoHx_Close()
@@ -266,15 +278,17 @@ int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& se
 // pending parent's), 0 when another close of the value was under way,
 // StatusSessionNotSupported or StatusRegionsOutstanding.
 extern "C" VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute) {
-  if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  return closeOnce(tCloseTarget{session, kAnyGeneration}, attribute, kRequestedClose, true);
+  if (traceIsOn()) return traceCall<kTraceClose, closeByHost>(session, attribute);
+  return closeByHost(session, attribute);
 }
 
 // finishPutOffClose()
 // Blocks as ViDazoHx_Close() does. The session's value is not checked for
 // bit 0x2000: it comes from a record, which only a supported value gets.
 int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
-  return closeOnce(tCloseTarget{session, generation}, kLibraryCloseAttribute, kPutOffClose, false);
+  const int32_t status = closeOnce(tCloseTarget{session, generation}, kLibraryCloseAttribute, kPutOffClose, false);
+  traceOwnClose(tOwnClose::putOffFinished, session, status);
+  return status;
 }
 
 int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
@@ -300,7 +314,7 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
   }
   reachSeam(tSeam::undoBeforeClose);
   if (!keptOldRecord) {
-    ViDazoHx_Close(session, kLibraryCloseAttribute);
+    closeByHost(session, kLibraryCloseAttribute);  // as the host's close would, but not reported as one
     return;
   }
   if (withdrawRegistration) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
@@ -315,8 +329,9 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
 // return.
 int32_t sessionCleanupProc(uintptr_t session) {
   if (!isUnsupportedSession(static_cast<uint32_t>(session))) {
-    closeOnce(tCloseTarget{static_cast<uint32_t>(session), kAnyGeneration}, kLibraryCloseAttribute, kRequestedClose,
-              false);
+    const int32_t status = closeOnce(tCloseTarget{static_cast<uint32_t>(session), kAnyGeneration},
+                                     kLibraryCloseAttribute, kRequestedClose, false);
+    traceOwnClose(tOwnClose::cleanup, static_cast<uint32_t>(session), status);
   }
   return StatusSuccess;
 }

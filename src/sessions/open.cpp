@@ -8,9 +8,11 @@
 
 #include "ViDazoHx/ViDazoHx.h"
 #include "ViDazo/ViDazoDll.h"
+#include "adapter/callTrace.h"
 #include "adapter/forwarding.h"
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
+#include "protons/trace/traceEvents.h"
 #include "sessions/close.h"
 #include "sessions/registry.h"
 
@@ -42,6 +44,7 @@ void reserveIrqContexts(uint32_t session, int32_t* status) {
 // the record the value has, if any, was made by this open.
 int32_t undoOpen(uint32_t session, int32_t status, bool recordIsNew, bool withdrawRegistration) {
   undoRefusedOpen(session, recordIsNew, withdrawRegistration);
+  traceOwnClose(tOwnClose::undoOpen, session, status);
   return status;
 }
 
@@ -55,15 +58,13 @@ int32_t registerOpened(const uint32_t* sessionOut, uint32_t parent, tRegistratio
   return status;
 }
 
-}  // namespace
-
 // ViDazoHx_Open()
 // Takes no lock of its own; registration blocks on registryLock (exclusive),
 // the undo close as ViDazoHx_Close() does. An absent sessionOut is refused
 // before anything is opened: the new session could neither be reported nor
 // closed again.
-extern "C" VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, const char* resource,
-                                              uint32_t attribute, uint32_t* sessionOut) {
+int32_t openSession(const char* bitfile, const char* signature, const char* resource, uint32_t attribute,
+                    uint32_t* sessionOut) {
   int32_t status = loadTimeStatus();
   if (status < 0) return status;
   if (sessionOut == nullptr) return StatusInvalidParameter;
@@ -77,7 +78,9 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* s
   // exactly what every open registers. A refused registration is not
   // withdrawn: where the value kept the record of a session the lower
   // library ended, the newest registration of the value is that session's.
-  if (hostSetCleanupProc(sessionCleanupProc, session, kCleanupSessionMode) != StatusSuccess) {
+  const int32_t registered = hostSetCleanupProc(sessionCleanupProc, session, kCleanupSessionMode);
+  if (registered != StatusSuccess) {
+    traceRegistrationRefused(session, kCleanupSessionMode, registered);
     return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure, false, false);
   }
   if (status < 0) return undoOpen(session, status, false, true);
@@ -93,8 +96,7 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* s
 // As ViDazoHx_Open(), without IRQ reservations and without a host cleanup
 // registration: a resource session is closed by its own close or by its
 // parent's. The parent is looked up as the host passed it.
-extern "C" VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource, uint32_t attribute,
-                                                      uint32_t* sessionOut) {
+int32_t openResourceSession(uint32_t parent, const char* resource, uint32_t attribute, uint32_t* sessionOut) {
   if (isUnsupportedSession(parent)) return StatusSessionNotSupported;
   if (sessionOut == nullptr) return StatusInvalidParameter;
   int32_t status = ViDazoDll_OpenResource(routedSession(parent), resource, attribute, sessionOut);
@@ -103,4 +105,22 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const cha
   mergeStatus(&status, registerOpened(sessionOut, parent, &registration));
   if (status < 0) return undoOpen(*sessionOut, status, registration.inserted, false);
   return status;
+}
+
+}  // namespace
+
+extern "C" VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, const char* resource,
+                                              uint32_t attribute, uint32_t* sessionOut) {
+  if (traceIsOn()) {
+    return traceCall<kTraceOpen, openSession>(bitfile, signature, resource, attribute, sessionOut);
+  }
+  return openSession(bitfile, signature, resource, attribute, sessionOut);
+}
+
+extern "C" VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource, uint32_t attribute,
+                                                      uint32_t* sessionOut) {
+  if (traceIsOn()) {
+    return traceCall<kTraceOpenResource, openResourceSession>(parent, resource, attribute, sessionOut);
+  }
+  return openResourceSession(parent, resource, attribute, sessionOut);
 }

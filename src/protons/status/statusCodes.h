@@ -34,6 +34,17 @@ constexpr const char* kFileMemoryAllocation = "protons/cppNewDelete/memoryAlloca
 constexpr const char* kFileStlStatus = "protons/status/stlStatus";
 constexpr const char* kFileDllMain = "protons/dll/posix/tDLLMain";
 
+// knownStatusName(): the name ViDazoHx_StatusText() gives a status the
+// library knows ("RegionsOutstanding"), or null for one it only says came
+// from below (those texts are phrases, the names are single words).
+inline const char* knownStatusName(int32_t status) {
+  const char* name = ViDazoHx_StatusText(status);
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c == ' ') return nullptr;
+  }
+  return name;
+}
+
 // mergeStatus(): the merge rule. Every sequence of steps keeps one status
 // variable and merges each step into it, so the first error wins and a
 // warning survives later successes: an error is never replaced, a warning
