@@ -21,6 +21,7 @@
 #include "fifo/fifoStart.h"
 #include "fifo/fifoState.h"
 #include "fifo/release.h"
+#include "protons/probes/probes.h"
 #include "protons/seam/seam.h"
 #include "protons/status/stlStatus.h"
 #include "protons/time/monotonicClock.h"
@@ -122,16 +123,22 @@ tTurn takeTurn(tAcquisition& call) {
   const uint32_t wait = remainingWait(call.timeout, call.startNanoseconds);
   if (wait == 0) return tTurn::timedOut;
   tKelAutoStatus waitStatus(&call.status);
-  if (call.fifoState->acquireEvent->waitFor(wait, waitStatus)) return tTurn::taken;
+  VIDAZOHX_PROBE(turn_wait_begin, call.session, call.fifo, wait);
+  const bool taken = call.fifoState->acquireEvent->waitFor(wait, waitStatus);
+  VIDAZOHX_PROBE(turn_wait_end, call.session, call.fifo, taken);
+  if (taken) return tTurn::taken;
   return waitStatus.code == StatusTimedOut ? tTurn::timedOut : tTurn::failed;
 }
 
 // attemptLower(): one lower-library acquisition with a fresh remaining wait.
 int32_t attemptLower(tAcquisition& call) {
-  return lower::acquireFifoElements(call.direction, call.typeCode, routedSession(call.session), call.fifo,
-                                    &call.elements, call.elementsRequested,
-                                    remainingWait(call.timeout, call.startNanoseconds), call.elementsAcquiredOut,
-                                    call.elementsRemainingOut);
+  const uint32_t wait = remainingWait(call.timeout, call.startNanoseconds);
+  VIDAZOHX_PROBE(elements_wait_begin, call.session, call.fifo, call.elementsRequested, wait);
+  const int32_t status = lower::acquireFifoElements(call.direction, call.typeCode, routedSession(call.session),
+                                                    call.fifo, &call.elements, call.elementsRequested, wait,
+                                                    call.elementsAcquiredOut, call.elementsRemainingOut);
+  VIDAZOHX_PROBE(elements_wait_end, call.session, call.fifo, status);
+  return status;
 }
 
 // runCycles(): cycles of "take the turn, ask the lower library" until one
@@ -230,6 +237,7 @@ void recordRegion(tAcquisition& call, uint32_t* referenceOut) {
   if (call.status >= 0) mergeStatus(&call.status, hostCreateReference(referenceOut, &record));
   if (call.status >= 0) {
     fillDataRecord(record, entry, call, count);
+    VIDAZOHX_PROBE(region_acquired, call.session, call.fifo, count, state.regions.size());
     return;
   }
   giveBackUnlent(state, entry, call, count);

@@ -11,6 +11,7 @@
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
 #include "adapter/status.h"
+#include "protons/probes/probes.h"
 #include "protons/seam/seam.h"
 #include "quarks/synchronization.h"
 #include "sessions/close.h"
@@ -24,6 +25,7 @@ void giveBackReleasedRegions(tFifoState& state) {
   while (!state.regions.empty() && state.regions.front()->released) {
     const tRegionEntry* oldest = state.regions.front();
     giveBackElements(oldest->session, oldest->fifo, oldest->elementCount);
+    VIDAZOHX_PROBE(region_given_back, oldest->session, oldest->fifo, oldest->elementCount, state.regions.size() - 1);
     state.regions.popFront();
   }
   state.acquireEvent->set();
