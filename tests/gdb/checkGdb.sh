@@ -46,6 +46,7 @@ expect() {  # expect OUTPUT WHAT REGEX
 # The last release finishes the child's put-off close (session 2,
 # generation 2, attribute 1, reason 3), which finishes the parent's
 # (session 1, generation 1, reason 4: a pending parent).
+# shellcheck disable=SC2016 # $_probe_arg0... are gdb's, not the shell's
 out=$(run_gdb "$@" -ex 'break main' -ex run -ex 'break -probe-stap vidazohx:session_closed' -ex continue \
   -ex 'printf "closed %u %u %u %u\n", $_probe_arg0, $_probe_arg1, $_probe_arg2, $_probe_arg3' -ex continue \
   -ex 'printf "closed %u %u %u %u\n", $_probe_arg0, $_probe_arg1, $_probe_arg2, $_probe_arg3' -ex kill "$host")

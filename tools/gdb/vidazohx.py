@@ -327,6 +327,10 @@ def describe_wait(registry, kind, frames, lwp, threads):
         return "waits for a close in flight (closes in flight: %s)" % (
             ", ".join("session %d token %d" % flight for flight in flights) or "none")
     candidates = read_pointers(frames, ("this", "mutex", "futex_word", "lock_")) + [futex_register(frames)]
+    session_locks = {int(record["sessionLock"]): key for key, record in registry.sessions}
+    for candidate in candidates:
+        if candidate in session_locks:
+            return "waits for the sessionLock of session %d" % session_locks[candidate]
     lock_address = address(registry.lock)
     if kind == "sharedExclusive" or any(
             candidate in (lock_address, address(registry.lock["exclusiveMutex"])) for candidate in candidates):
