@@ -70,6 +70,13 @@ enum tCloseReason : uint32_t {
   kClosedWithAncestor = 6,    // an idle descendant closed by its ancestor's close
 };
 
+// reportSessionClosed(): the one site of the session_closed probe, however
+// the session ended.
+VIDAZOHX_ONE_PROBE_SITE void reportSessionClosed(uint32_t session, uint64_t generation, uint32_t attribute,
+                                                 tCloseReason reason) {
+  VIDAZOHX_PROBE(session_closed, session, generation, attribute, reason);
+}
+
 // The seams of a close's window, once registryLock is let go, per kind of
 // close: they tell an interleaving test which close it stands in, and the
 // reason tells a tracer.
@@ -151,7 +158,7 @@ bool closeChildren(tSessionState& record) {
     }
     if (childState != nullptr) {
       lower::Close(child, kLibraryCloseAttribute);  // status deliberately ignored
-      VIDAZOHX_PROBE(session_closed, child, childState->generation, kLibraryCloseAttribute, kClosedWithAncestor);
+      reportSessionClosed(child, childState->generation, kLibraryCloseAttribute, kClosedWithAncestor);
     }
     record.childSessions.removeAt(index);
     removeSession(child);
@@ -230,7 +237,7 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
   reachSeam(seams.beforeLowerClose);
   int32_t status = StatusSuccess;
   if (!marked || closeStillInFlight(flight)) mergeStatus(&status, lower::Close(session, attribute));
-  VIDAZOHX_PROBE(session_closed, session, settled.generation, attribute, seams.reason);
+  reportSessionClosed(session, settled.generation, attribute, seams.reason);
   reachSeam(tSeam::closeAfterLowerClose);
   if (marked) endCloseInFlight(flight);
   if (settled.pendingParent.session != 0 && status >= 0) {
@@ -335,7 +342,7 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
   if (withdrawRegistration) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
   // Status deliberately ignored: the open's failure is returned.
   if (closeStillInFlight(flight)) lower::Close(session, kLibraryCloseAttribute);
-  VIDAZOHX_PROBE(session_closed, session, uint64_t{0}, kLibraryCloseAttribute, kFailedOpenUndone);
+  reportSessionClosed(session, 0, kLibraryCloseAttribute, kFailedOpenUndone);
   endCloseInFlight(flight);
 }
 

@@ -13,8 +13,13 @@
 // integers only: a tracer reads them without the library's types.
 //
 // A build without <sys/sdt.h> (CMake found none) compiles every probe to
-// nothing; its arguments are then not evaluated, so pass plain values, never
-// an expression with an effect.
+// nothing: its arguments go to an empty inline function, so that they count
+// as used and cost nothing. Pass plain values, never an expression with an
+// effect.
+//
+// A probe reported from several paths is best given one site, in a function
+// of its own marked VIDAZOHX_ONE_PROBE_SITE (never inlined or cloned): some
+// tracers (perf among them) attach to the first site of a name only.
 #pragma once
 
 #if VIDAZOHX_HAVE_SDT
@@ -22,7 +27,13 @@
 #include <sys/sdt.h>
 #define VIDAZOHX_PROBE(name, ...) STAP_PROBEV(vidazohx, name, __VA_ARGS__)
 #else
-#define VIDAZOHX_PROBE(name, ...) \
-  do {                            \
-  } while (false)
+template <typename... Arguments>
+inline void vidazohxNoProbe(const Arguments&... /*unused*/) {}
+#define VIDAZOHX_PROBE(name, ...) vidazohxNoProbe(__VA_ARGS__)
+#endif
+
+#if defined(__clang__)
+#define VIDAZOHX_ONE_PROBE_SITE __attribute__((noinline))
+#else
+#define VIDAZOHX_ONE_PROBE_SITE __attribute__((noipa))
 #endif
