@@ -46,6 +46,8 @@ if [[ -z $mode ]]; then
   # <sys/sdt.h> and the armhf sdt-config.h for the cross build's static
   # probes, in /usr/include/arm-linux-gnueabihf (src/CMakeLists.txt).
   packages+=(systemtap-sdt-dev:armhf)
+  # The armhf gdb test debugs its host through qemu-arm's gdb stub.
+  packages+=(gdb-multiarch)
 fi
 
 sudo=()

@@ -160,29 +160,27 @@ if [[ $mode == deb ]]; then
   step "gdb extension auto-loaded from the package, debug information from the -dbgsym package"
   extension=$root/usr/share/gdb/auto-load/usr/$libdir/libViDazoHx.so.inherit-gdb.py
   [[ -f $extension ]] || fail "no gdb extension at $extension"
-  if ((${#emulator[@]})); then
-    echo "not checked: gdb debugs native processes only"
-  else
-    # gdb looks for <scripts-directory>/<real path of the library>-gdb.py.
-    # The library lies under $root here, not under /, so the directory
-    # standing for $root/usr leads into the package's auto-load directory.
-    mirror=$work/gdb-auto-load
-    mkdir -p "$mirror$root"
-    ln -s "$root/usr/share/gdb/auto-load/usr" "$mirror$root/usr"
-    auto_load=(-iex "set auto-load scripts-directory $mirror" -iex "set auto-load safe-path $root:$mirror")
-    rc=0
-    "$here/../gdb/checkGdb.sh" gdb "$build/bin/vidazohx_state_host" "$lib" "$work/gdb" "${auto_load[@]}" \
-      -iex "set debug-file-directory $work/dbgsym/usr/lib/debug" || rc=$?
-    if ((rc == 77)); then
-      echo "SKIPPED: the gdb checks of the package (the reason is above)"
-    elif ((rc != 0)); then
-      fail "gdb checks of the package"
-    else
-      out=$(LD_LIBRARY_PATH=$lib timeout 60 gdb -q -nx -batch "${auto_load[@]}" -iex "set debug-file-directory $work" \
-        -ex 'break stateReached' -ex run -ex 'vidazohx sessions' -ex kill "$build/bin/vidazohx_state_host" 2>&1)
-      grep -q 'vidazohx: no debug information for libViDazoHx.so' <<<"$out" ||
-        fail "without the -dbgsym package the extension does not say what is missing: $out"
-    fi
+  # gdb looks for <scripts-directory>/<real path of the library>-gdb.py.
+  # The library lies under $root here, not under /, so the directory
+  # standing for $root/usr leads into the package's auto-load directory.
+  mirror=$work/gdb-auto-load
+  mkdir -p "$mirror$root"
+  ln -s "$root/usr/share/gdb/auto-load/usr" "$mirror$root/usr"
+  auto_load=(-iex "set auto-load scripts-directory $mirror" -iex "set auto-load safe-path $root:$mirror")
+  through=()
+  ((${#emulator[@]} == 0)) || through=(--emulator "${emulator[@]}" --)
+  rc=0
+  "$here/../gdb/checkGdb.sh" gdb "$build/bin/vidazohx_state_host" "$lib" "$work/gdb" "${through[@]}" \
+    "${auto_load[@]}" -iex "set debug-file-directory $work/dbgsym/usr/lib/debug" || rc=$?
+  if ((rc == 77)); then
+    echo "SKIPPED: the gdb checks of the package (the reason is above)"
+  elif ((rc != 0)); then
+    fail "gdb checks of the package"
+  elif ((${#emulator[@]} == 0)); then
+    out=$(LD_LIBRARY_PATH=$lib timeout 60 gdb -q -nx -batch "${auto_load[@]}" -iex "set debug-file-directory $work" \
+      -ex 'break stateReached' -ex run -ex 'vidazohx sessions' -ex kill "$build/bin/vidazohx_state_host" 2>&1)
+    grep -q 'vidazohx: no debug information for libViDazoHx.so' <<<"$out" ||
+      fail "without the -dbgsym package the extension does not say what is missing: $out"
   fi
 fi
 

@@ -345,22 +345,38 @@ def describe_wait(registry, kind, frames, lwp, threads):
     return "waits for a mutex of the library (not identified)"
 
 
+def known_lock(registry, word):
+    """Whether a futex word is one of the library's mutexes."""
+    if registry.fifo_with_mutex(word)[0] is not None:
+        return True
+    return word in (address(registry.lock), address(registry.lock["exclusiveMutex"]))
+
+
+def describe_thread_wait(registry, thread, threads):
+    frames = frames_of(thread)
+    for index, frame in enumerate(frames):
+        kind = wait_kind(frame.name() or "")
+        if kind is not None:
+            text = describe_wait(registry, kind, frames[:index + 1], thread.ptid[1], threads)
+            return "%s  [frame #%d %s]" % (text, index, frame.name())
+    # A C library without unwind information can hide the library's frames
+    # behind a sleeping system call; its futex word still names the lock.
+    if frames and known_lock(registry, futex_register(frames)):
+        return "%s  [futex word of the system call]" % describe_wait(registry, "mutex", frames[:1],
+                                                                     thread.ptid[1], threads)
+    return None
+
+
 def show_waiters(registry):
     threads = thread_by_lwp()
     selected = gdb.selected_thread()
     count = 0
     try:
         for thread in sorted(threads.values(), key=lambda t: t.num):
-            frames = frames_of(thread)
-            for index, frame in enumerate(frames):
-                kind = wait_kind(frame.name() or "")
-                if kind is None:
-                    continue
-                text = describe_wait(registry, kind, frames[:index + 1], thread.ptid[1], threads)
-                print("%s: %s  [frame #%d %s]" % (describe_thread(thread.ptid[1], threads), text, index,
-                                                  frame.name()))
+            text = describe_thread_wait(registry, thread, threads)
+            if text is not None:
+                print("%s: %s" % (describe_thread(thread.ptid[1], threads), text))
                 count += 1
-                break
     finally:
         if selected is not None:
             selected.switch()
