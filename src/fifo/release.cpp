@@ -25,7 +25,7 @@ void giveBackReleasedRegions(tFifoState& state) {
   while (!state.regions.empty() && state.regions.front()->released) {
     const tRegionEntry* oldest = state.regions.front();
     giveBackElements(oldest->session, oldest->fifo, oldest->elementCount);
-    VIDAZOHX_PROBE(region_given_back, oldest->session, oldest->fifo, oldest->elementCount, state.regions.size() - 1);
+    VIDAZOHX_PROBE(region_given_back, oldest->session, oldest->fifo, oldest->elementCount, state.regions.size());
     state.regions.popFront();
   }
   state.acquireEvent->set();
