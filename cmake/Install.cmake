@@ -3,7 +3,7 @@
 #   library      libViDazoHx.so.inherit and the libViDazoHx.so name the host
 #                loads the library by, in the library directory
 #                (CMAKE_INSTALL_LIBDIR: lib/<triplet> on Debian, see
-#                CMakeLists.txt);
+#                CMakeLists.txt), and the gdb extension where gdb loads it;
 #   development  the public header, the CMake package (find_package(ViDazoHx)
 #                gives ViDazoHx::ViDazoHx) and vidazohx.pc;
 #   sim          the stand-ins for the lower library, the resource broker and
@@ -51,6 +51,15 @@ install(TARGETS ViDazoHx EXPORT ViDazoHxTargets
           NAMELINK_COMPONENT library)
 install(FILES ${PROJECT_SOURCE_DIR}/include/ViDazoHx/ViDazoHx.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ViDazoHx COMPONENT development)
+
+# The gdb extension (tools/gdb): gdb loads <datadir>/gdb/auto-load/<the
+# library's real path>-gdb.py by itself when it loads the library. The path
+# named is the library's in the package (prefix /usr); installed under
+# another prefix, the extension is loaded with `source`.
+get_target_property(_library_version ViDazoHx VERSION)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/gdb/vidazohx.py
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/gdb/auto-load/usr/${CMAKE_INSTALL_LIBDIR}
+  RENAME libViDazoHx.so.${_library_version}-gdb.py COMPONENT library)
 
 vidazohx_install_package(ViDazoHx ${VIDAZOHX_CMAKE_INSTALL_DIR} development)
 

@@ -22,6 +22,7 @@ for page in ViDazoHx_8h ViDazoSim_8h HostRuntimeSim_8h; do
   [[ -s $dir/xml/$page.xml ]] || { echo "not in the reference: $page"; exit 1; }
 done
 grep -q 'Where to start' "$dir/html/index.html" || { echo "the front page is missing"; exit 1; }
+[[ -s $dir/html/diagnosing.html ]] || { echo "the page \"Diagnosing a host\" is missing"; exit 1; }
 
 # Every function of the public header describes each parameter and its
 # result: that is where a host reads what a call may answer.

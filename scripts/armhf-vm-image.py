@@ -29,8 +29,10 @@ import sys
 import tempfile
 
 # Labels of tests that check the build host's own view of the build: export
-# lists and symbol versions read with host tools, installed packages, docs.
-HOST_LABELS = {"abi", "package", "docs"}
+# lists and symbol versions read with host tools, installed packages, docs,
+# the static probes and the gdb extension (readelf, gdb-multiarch and
+# qemu-arm's gdb stub on the build host).
+HOST_LABELS = {"abi", "package", "docs", "gdb"}
 READELF = "arm-linux-gnueabihf-readelf"
 OBJCOPY = "arm-linux-gnueabihf-objcopy"
 

@@ -22,6 +22,7 @@
 #include "fifo/fifoStart.h"
 #include "fifo/fifoState.h"
 #include "fifo/release.h"
+#include "protons/probes/probes.h"
 #include "protons/seam/seam.h"
 #include "protons/status/stlStatus.h"
 #include "protons/time/monotonicClock.h"
@@ -170,16 +171,22 @@ tTurn takeTurn(tAcquisition& call) {
   if (wait == 0) return tTurn::timedOut;
   noteWait(call, true);
   tKelAutoStatus waitStatus(&call.status);
-  if (call.fifoState->acquireEvent->waitFor(wait, waitStatus)) return tTurn::taken;
+  VIDAZOHX_PROBE(turn_wait_begin, call.session, call.fifo, wait);
+  const bool taken = call.fifoState->acquireEvent->waitFor(wait, waitStatus);
+  VIDAZOHX_PROBE(turn_wait_end, call.session, call.fifo, taken);
+  if (taken) return tTurn::taken;
   if (waitStatus.code != StatusTimedOut) return tTurn::failed;
   return tryAgain(call, wait) ? tTurn::attemptEnded : tTurn::timedOut;
 }
 
 // attemptLower(): one lower-library acquisition waiting at most `wait` ms.
 int32_t attemptLower(tAcquisition& call, uint32_t wait) {
-  return lower::acquireFifoElements(call.direction, call.typeCode, routedSession(call.session), call.fifo,
-                                    &call.elements, call.elementsRequested, wait, call.elementsAcquiredOut,
-                                    call.elementsRemainingOut);
+  VIDAZOHX_PROBE(elements_wait_begin, call.session, call.fifo, call.elementsRequested, wait);
+  const int32_t status = lower::acquireFifoElements(call.direction, call.typeCode, routedSession(call.session),
+                                                    call.fifo, &call.elements, call.elementsRequested, wait,
+                                                    call.elementsAcquiredOut, call.elementsRemainingOut);
+  VIDAZOHX_PROBE(elements_wait_end, call.session, call.fifo, status);
+  return status;
 }
 
 // runCycles(): cycles of "take the turn, ask the lower library" until one
@@ -285,6 +292,7 @@ void recordRegion(tAcquisition& call, uint32_t* referenceOut) {
   if (call.status >= 0) mergeStatus(&call.status, hostCreateReference(referenceOut, &record));
   if (call.status >= 0) {
     fillDataRecord(record, entry, call, count);
+    VIDAZOHX_PROBE(region_acquired, call.session, call.fifo, count, state.regions.size());
     return;
   }
   giveBackUnlent(state, entry, call, count);

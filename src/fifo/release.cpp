@@ -11,6 +11,7 @@
 #include "ViDazoHx/ViDazoHx.h"
 #include "adapter/forwarding.h"
 #include "adapter/status.h"
+#include "protons/probes/probes.h"
 #include "protons/seam/seam.h"
 #include "protons/trace/traceEvents.h"
 #include "quarks/synchronization.h"
@@ -39,6 +40,7 @@ struct tGivenBack {
       ++counted->regions;
       counted->elements += oldest->elementCount;
     }
+    VIDAZOHX_PROBE(region_given_back, oldest->session, oldest->fifo, oldest->elementCount, state.regions.size());
     state.regions.popFront();
   }
   state.acquireEvent->set();

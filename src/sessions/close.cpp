@@ -24,6 +24,7 @@
 #include "adapter/forwarding.h"
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
+#include "protons/probes/probes.h"
 #include "protons/seam/seam.h"
 #include "protons/trace/traceEvents.h"
 #include "sessions/registry.h"
@@ -57,17 +58,42 @@ struct tSettlement {
   tRegistryOutcome outcome;
   tCloseTarget pendingParent;  // a parent that waited only for this session
   uint64_t otherClose;         // with inFlight: the token of the close under way
+  uint64_t generation;         // of the record found (0: none), for the probes
 };
 
+// Why a session instance ended, as the session_closed probe reports it
+// (docs/diagnosing.md lists the codes; they never change meaning).
+enum tCloseReason : uint32_t {
+  kClosedByHost = 1,          // ViDazoHx_Close()
+  kClosedByCleanup = 2,       // the host's cleanup procedure
+  kPutOffCloseFinished = 3,   // the last release finished a close refused for regions out
+  kPendingParentClosed = 4,   // the last child of a parent whose close waited for it went
+  kFailedOpenUndone = 5,      // an open that failed closed what it had opened
+  kClosedWithAncestor = 6,    // an idle descendant closed by its ancestor's close
+};
+
+// reportSessionClosed(): the one site of the session_closed probe, however
+// the session ended.
+VIDAZOHX_ONE_PROBE_SITE void reportSessionClosed(uint32_t session, uint64_t generation, uint32_t attribute,
+                                                 tCloseReason reason) {
+  VIDAZOHX_PROBE(session_closed, session, generation, attribute, reason);
+}
+
 // The seams of a close's window, once registryLock is let go, per kind of
-// close: they tell an interleaving test which close it stands in.
+// close: they tell an interleaving test which close it stands in, and the
+// reason tells a tracer.
 struct tCloseSeams {
   tSeam beforeWithdraw;
   tSeam beforeLowerClose;
+  tCloseReason reason;
 };
-constexpr tCloseSeams kRequestedClose{tSeam::closeBeforeWithdraw, tSeam::closeBeforeLowerClose};
-constexpr tCloseSeams kPutOffClose{tSeam::putOffCloseBeforeWithdraw, tSeam::putOffCloseBeforeLowerClose};
-constexpr tCloseSeams kParentClose{tSeam::parentCloseBeforeWithdraw, tSeam::parentCloseBeforeLowerClose};
+constexpr tCloseSeams kRequestedClose{tSeam::closeBeforeWithdraw, tSeam::closeBeforeLowerClose, kClosedByHost};
+constexpr tCloseSeams kCleanupClose{tSeam::closeBeforeWithdraw, tSeam::closeBeforeLowerClose, kClosedByCleanup};
+constexpr tCloseSeams kUndoClose{tSeam::closeBeforeWithdraw, tSeam::closeBeforeLowerClose, kFailedOpenUndone};
+constexpr tCloseSeams kPutOffClose{tSeam::putOffCloseBeforeWithdraw, tSeam::putOffCloseBeforeLowerClose,
+                                   kPutOffCloseFinished};
+constexpr tCloseSeams kParentClose{tSeam::parentCloseBeforeWithdraw, tSeam::parentCloseBeforeLowerClose,
+                                   kPendingParentClosed};
 
 // fifoHasRegionsOut()
 // Takes acquireMutex, which waits for an acquisition under way on this FIFO,
@@ -132,7 +158,10 @@ bool closeChildren(tSessionState& record) {
       ++index;
       continue;
     }
-    if (childState != nullptr) lower::Close(child, kLibraryCloseAttribute);  // status deliberately ignored
+    if (childState != nullptr) {
+      lower::Close(child, kLibraryCloseAttribute);  // status deliberately ignored
+      reportSessionClosed(child, childState->generation, kLibraryCloseAttribute, kClosedWithAncestor);
+    }
     record.childSessions.removeAt(index);
     removeSession(child);
   }
@@ -163,8 +192,9 @@ tCloseTarget detachFromParent(tSessionState& record, uint32_t session) {
 // close is in flight is left to that close.
 tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseInFlight* flight) {
   tExclusiveHolder registry(registryLock);
-  tSettlement settled{tRegistryOutcome::closable, kNoParent, 0};
+  tSettlement settled{tRegistryOutcome::closable, kNoParent, 0, 0};
   tSessionState* record = lookupSession(target.session);
+  if (record != nullptr) settled.generation = record->generation;
   // NOLINTNEXTLINE(bugprone-branch-clone): two different reasons to skip, each in its place in the order above
   if (target.generation != kAnyGeneration && (record == nullptr || record->generation != target.generation)) {
     settled.outcome = tRegistryOutcome::skipped;
@@ -175,6 +205,7 @@ tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseIn
     settled.outcome = tRegistryOutcome::skipped;
   } else if (sweepFifoStates(*record) || closeChildren(*record)) {
     settled.outcome = tRegistryOutcome::refused;
+    VIDAZOHX_PROBE(close_put_off, target.session, record->generation);
   } else {
     settled.pendingParent = detachFromParent(*record, target.session);
     removeSession(target.session);
@@ -208,6 +239,7 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
   reachSeam(seams.beforeLowerClose);
   int32_t status = StatusSuccess;
   if (!marked || closeStillInFlight(flight)) mergeStatus(&status, lower::Close(session, attribute));
+  reportSessionClosed(session, settled.generation, attribute, seams.reason);
   reachSeam(tSeam::closeAfterLowerClose);
   if (marked) endCloseInFlight(flight);
   if (settled.pendingParent.session != 0 && status >= 0) {
@@ -250,7 +282,9 @@ int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& se
       traceCloseMetCloseInFlight(target.session, waitForOtherClose);
       if (waitForOtherClose) {
         reachSeam(tSeam::closeBeforeWaitingForCloseInFlight);
+        VIDAZOHX_PROBE(close_wait_begin, target.session, settled.otherClose);
         waitForCloseInFlight(settled.otherClose);
+        VIDAZOHX_PROBE(close_wait_end, target.session, settled.otherClose);
       }
       return StatusSuccess;
     case tRegistryOutcome::skipped:
@@ -314,12 +348,15 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
   }
   reachSeam(tSeam::undoBeforeClose);
   if (!keptOldRecord) {
-    closeByHost(session, kLibraryCloseAttribute);  // as the host's close would, but not reported as one
+    // As ViDazoHx_Close(), told apart only for the probes.
+    if (isUnsupportedSession(session)) return;
+    closeOnce(tCloseTarget{session, kAnyGeneration}, kLibraryCloseAttribute, kUndoClose, true);
     return;
   }
   if (withdrawRegistration) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
   // Status deliberately ignored: the open's failure is returned.
   if (closeStillInFlight(flight)) lower::Close(session, kLibraryCloseAttribute);
+  reportSessionClosed(session, 0, kLibraryCloseAttribute, kFailedOpenUndone);
   endCloseInFlight(flight);
 }
 
@@ -330,7 +367,7 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
 int32_t sessionCleanupProc(uintptr_t session) {
   if (!isUnsupportedSession(static_cast<uint32_t>(session))) {
     const int32_t status = closeOnce(tCloseTarget{static_cast<uint32_t>(session), kAnyGeneration},
-                                     kLibraryCloseAttribute, kRequestedClose, false);
+                                     kLibraryCloseAttribute, kCleanupClose, false);
     traceOwnClose(tOwnClose::cleanup, static_cast<uint32_t>(session), status);
   }
   return StatusSuccess;

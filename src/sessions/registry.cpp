@@ -8,6 +8,7 @@
 
 #include "adapter/status.h"
 #include "protons/cppNewDelete/memoryAllocation.h"
+#include "protons/probes/probes.h"
 #include "protons/status/statusCodes.h"
 
 // The module-entry object (init_priority 200) binds the lower library when it
@@ -189,6 +190,7 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistrati
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent, outcome));
   if (status >= 0 && parent == 0) unlinkFromParent(*record, session, outcome);
   if (record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);
+  if (status >= 0) VIDAZOHX_PROBE(session_opened, session, parent, record->generation);
   return status;
 }
 

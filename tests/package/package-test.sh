@@ -57,9 +57,10 @@ if [[ $mode == install ]]; then
     cmake --install "$build" --prefix "$prefix" --component "$component"
   done
 
-  step "the library component holds the library, its copyright and changelog"
+  step "the library component holds the library, its gdb extension, copyright and changelog"
   expected="$libdir/libViDazoHx.so"$'\n'"$libdir/libViDazoHx.so.inherit"
   expected+=$'\nshare/doc/libvidazohx/changelog.gz\nshare/doc/libvidazohx/copyright'
+  expected+=$'\n'"share/gdb/auto-load/usr/$libdir/libViDazoHx.so.inherit-gdb.py"
   got=$(tree_of "$work/only-library")
   [[ $got == "$expected" ]] || fail "library component holds:"$'\n'"$got"
 
@@ -152,6 +153,35 @@ if [[ $mode == deb ]]; then
   # those left are there).
   lintian --fail-on error --tag-display-limit 0 "$work"/debs/*.deb "$work"/debs/*.ddeb ||
     fail "lintian reports errors"
+
+  step "static probes in the stripped library"
+  "$here/../gdb/checkGdb.sh" probes readelf "$lib/libViDazoHx.so.inherit" || fail "probes missing"
+
+  step "gdb extension auto-loaded from the package, debug information from the -dbgsym package"
+  extension=$root/usr/share/gdb/auto-load/usr/$libdir/libViDazoHx.so.inherit-gdb.py
+  [[ -f $extension ]] || fail "no gdb extension at $extension"
+  # gdb looks for <scripts-directory>/<real path of the library>-gdb.py.
+  # The library lies under $root here, not under /, so the directory
+  # standing for $root/usr leads into the package's auto-load directory.
+  mirror=$work/gdb-auto-load
+  mkdir -p "$mirror$root"
+  ln -s "$root/usr/share/gdb/auto-load/usr" "$mirror$root/usr"
+  auto_load=(-iex "set auto-load scripts-directory $mirror" -iex "set auto-load safe-path $root:$mirror")
+  through=()
+  ((${#emulator[@]} == 0)) || through=(--emulator "${emulator[@]}" --)
+  rc=0
+  "$here/../gdb/checkGdb.sh" gdb "$build/bin/vidazohx_state_host" "$lib" "$work/gdb" "${through[@]}" \
+    "${auto_load[@]}" -iex "set debug-file-directory $work/dbgsym/usr/lib/debug" || rc=$?
+  if ((rc == 77)); then
+    echo "SKIPPED: the gdb checks of the package (the reason is above)"
+  elif ((rc != 0)); then
+    fail "gdb checks of the package"
+  elif ((${#emulator[@]} == 0)); then
+    out=$(LD_LIBRARY_PATH=$lib timeout 60 gdb -q -nx -batch "${auto_load[@]}" -iex "set debug-file-directory $work" \
+      -ex 'break stateReached' -ex run -ex 'vidazohx sessions' -ex kill "$build/bin/vidazohx_state_host" 2>&1)
+    grep -q 'vidazohx: no debug information for libViDazoHx.so' <<<"$out" ||
+      fail "without the -dbgsym package the extension does not say what is missing: $out"
+  fi
 fi
 
 soname=$(readelf -d "$lib/libViDazoHx.so.inherit" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
