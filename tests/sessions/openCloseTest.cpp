@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -421,6 +423,37 @@ TEST_F(DeferredCloseTest, ABusyGrandchildKeepsEveryAncestorPendingAndItsReturnCl
   EXPECT_THAT(registeredSessions(), IsEmpty());
 }
 
+// A parent whose close waits for its busy child C1 gains a child C2: before
+// C1's region comes back, while C1's close is under way (C1 has left the
+// list already), or holding a region of its own. The parent closes, C2 with
+// it, once the last region below it is back. It used to stay open below
+// for good, C2 with it.
+TEST_F(DeferredCloseTest, AChildGainedByAPendingParentIsClosedWithItWhenTheLastRegionComesBack) {
+  enum class Gained { before, duringLastClose, busy };
+  for (const Gained gained : {Gained::before, Gained::duringLastClose, Gained::busy}) {
+    SCOPED_TRACE(static_cast<int>(gained));
+    const uint32_t parent = open();
+    tRegionEntry* region = lendRegion(openResource(parent), 0);
+    ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 0));
+    uint32_t gainedChild = 0;
+    tRegionEntry* gainedRegion = nullptr;
+    if (gained != Gained::duringLastClose) gainedChild = openResource(parent);
+    if (gained == Gained::busy) gainedRegion = lendRegion(gainedChild, 2);
+    testsupport::OnSeam seam(tSeam::putOffCloseBeforeLowerClose, [&] {
+      if (gained == Gained::duringLastClose) gainedChild = openResource(parent);
+    });
+
+    EXPECT_EQ(0, returnRegion(region));
+    if (gainedRegion != nullptr) {
+      EXPECT_TRUE(isRegistered(parent)) << "the gained child still holds a region";
+      EXPECT_EQ(0, returnRegion(gainedRegion));
+    }
+    EXPECT_THAT(registeredSessions(), IsEmpty());
+    EXPECT_EQ(0u, ViDazoSim_OpenSessionCount()) << "every session closed below";
+    EXPECT_FALSE(cleanupRegistered(parent));
+  }
+}
+
 TEST_F(DeferredCloseTest, ARefusedMiddleSessionStaysInItsParentsListAndClosesWithIt) {
   const uint32_t root = open();
   const uint32_t child = openResource(root);
@@ -652,6 +685,153 @@ TEST_F(OneClosePerInstanceTest, ARefusedOpenOfAValueStillRecordedClosesOnlyWhatI
     EXPECT_EQ(child, parentOf(grandchild));
     EXPECT_FALSE(closePendingOf(child));
   }
+}
+
+// The host runs the session's cleanup inside ViDazoHx_Open(), between the
+// cleanup registration and the record: alone, with another open getting
+// the value in the window, or on an open whose IRQ reservation failed. The
+// open is cancelled, records nothing and closes nothing again. It used to
+// record the closed session and answer 0.
+TEST_F(OpenTest, TheHostsCleanupInsideAnOpenCancelsItAndClosesTheSessionOnce) {
+  enum class Then { nothing, anotherOpen, failedReservation };
+  for (const Then then : {Then::nothing, Then::anotherOpen, Then::failedReservation}) {
+    SCOPED_TRACE(static_cast<int>(then));
+    constexpr uint32_t kValue = 0x111;
+    if (then == Then::failedReservation) {
+      addReservedIrqContexts(1);
+      ViDazoSim_InjectStatus("ViDazoDll_ReserveIrqContext", kLowerFailure, 1);
+    }
+    ASSERT_EQ(0, ViDazoSim_SetNextSession(kValue));
+    clearJournal();
+    testsupport::OnSeam seam(tSeam::openAfterCleanupRegistered, [&] {
+      EXPECT_EQ(1u, HostRuntimeSim_RunCleanup());
+      if (then == Then::anotherOpen) {
+        ASSERT_EQ(0, ViDazoSim_SetNextSession(kValue));
+        EXPECT_EQ(kValue, open());
+      }
+    });
+    uint32_t session = 0;
+    EXPECT_EQ(then == Then::failedReservation ? kLowerFailure : StatusHostCancelled, openInto(&session));
+    ASSERT_TRUE(seam.fired());
+    EXPECT_THAT(lowerCloses(), ElementsAre(closed(kValue, 1))) << "closed by the cleanup, once";
+    const bool successor = then == Then::anotherOpen;
+    EXPECT_EQ(successor, isRegistered(kValue));
+    EXPECT_EQ(successor, cleanupRegistered(kValue));
+    EXPECT_EQ(successor ? 1u : 0u, ViDazoSim_OpenSessionCount());
+    if (successor) {
+      EXPECT_EQ(0, ViDazoHx_Close(kValue, 0));
+    }
+    resetReservedIrqContexts();
+  }
+}
+
+// ---- closes that meet a close in flight --------------------------------------
+//
+// Each runs in a forked child with a bounded wait: a close that waits for
+// ever fails there instead of hanging the suite.
+
+constexpr auto kHangBound = std::chrono::seconds(2);
+constexpr int kHung = 3;
+
+// Who a test thread is, for the seam hook of the lost wake-up test.
+enum class Role { none, closerX, closerY, waiterX, waiterY };
+thread_local Role role = Role::none;
+
+struct WakeUpScenario {
+  uint32_t x = 0, y = 0;
+  testsync::Signal xHeld, yHeld, releaseX, releaseY, yClosed, waiterXLooked, waiterYDone;
+  std::thread waiterX;
+  static inline WakeUpScenario* current = nullptr;
+
+  static void hook(tSeam seam) {
+    WakeUpScenario& s = *current;
+    if (seam == tSeam::closeBeforeLowerClose && role == Role::closerX) {
+      s.xHeld.raise();
+      s.releaseX.waitFor();
+    } else if (seam == tSeam::closeBeforeLowerClose && role == Role::closerY) {
+      s.yHeld.raise();
+      s.releaseY.waitFor();
+    } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterX) {
+      s.waiterXLooked.raise();
+    } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterY && !s.waiterX.joinable()) {
+      // Y's waiter has looked and not yet slept: Y's close ends, then X's
+      // waiter looks (X is still in flight) before Y's waiter sleeps.
+      s.releaseY.raise();
+      s.yClosed.waitFor();
+      s.waiterX = std::thread([&s] {
+        role = Role::waiterX;
+        EXPECT_EQ(0, ViDazoHx_Close(s.x, 0));
+      });
+      s.waiterXLooked.waitFor();
+    }
+  }
+};
+
+std::thread closeAs(Role as, uint32_t session, testsync::Signal* done = nullptr) {
+  return std::thread([as, session, done] {
+    role = as;
+    EXPECT_EQ(0, ViDazoHx_Close(session, 0));
+    if (done != nullptr) done->raise();
+  });
+}
+
+class CloseInFlightTest : public SessionTest {};
+
+// Two host closes wait for two closes in flight; Y's ends while X's is
+// still under way. Y's waiter returns, whatever X's waiter does meanwhile.
+// With one shared manual-reset event X's waiter reset it before Y's waiter
+// looked again, and Y's waiter slept until X's close ended.
+TEST_F(CloseInFlightTest, AnEndingCloseWakesItsWaiterWhateverAnotherWaiterDoes) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        WakeUpScenario s;
+        WakeUpScenario::current = &s;
+        s.x = open();
+        s.y = open();
+        seamHook.store(&WakeUpScenario::hook);
+        std::thread closerX = closeAs(Role::closerX, s.x);
+        s.xHeld.waitFor();
+        std::thread closerY = closeAs(Role::closerY, s.y, &s.yClosed);
+        s.yHeld.waitFor();
+        std::thread waiterY = closeAs(Role::waiterY, s.y, &s.waiterYDone);
+        if (!s.waiterYDone.waitFor(kHangBound)) std::_Exit(kHung);
+        s.releaseX.raise();
+        for (std::thread* thread : {&closerX, &closerY, &waiterY, &s.waiterX}) thread->join();
+        seamHook.store(nullptr);
+        std::exit(::testing::Test::HasFailure() || ViDazoSim_OpenSessionCount() != 0 ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+struct ReentrantClose {
+  uint32_t session = 0;
+  std::atomic<int32_t> answer{1};
+  static void hook(const char*, void* context) {
+    auto* self = static_cast<ReentrantClose*>(context);
+    HostRuntimeSim_SetCallHook("RTSetCleanupProc", nullptr, nullptr);
+    self->answer = ViDazoHx_Close(self->session, 0);
+  }
+};
+
+// A host that closes from inside its own RTSetCleanupProc while the library
+// withdraws meets the close in flight on its own thread: it answers 0 at
+// once. It used to wait for itself.
+TEST_F(CloseInFlightTest, ACloseOnTheThreadOfTheCloseInFlightAnswersAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        ReentrantClose reentrant;
+        reentrant.session = open();
+        HostRuntimeSim_SetCallHook("RTSetCleanupProc", &ReentrantClose::hook, &reentrant);
+        testsync::Signal done;
+        std::thread closer = closeAs(Role::none, reentrant.session, &done);
+        if (!done.waitFor(kHangBound)) std::_Exit(kHung);
+        closer.join();
+        const bool closedOnce = lowerCloses().size() == 1 && ViDazoSim_OpenSessionCount() == 0;
+        std::exit(reentrant.answer == 0 && closedOnce && !::testing::Test::HasFailure() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

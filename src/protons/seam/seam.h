@@ -28,13 +28,15 @@ enum class tSeam {
   reserveFoundNoSpare,                 // an acquisition found no spare queue node and takes regionMutex to make one
   startFifoBeforeLower,                // FIFO start ensured the record; starts the FIFO in the lower library next
   guardBeforeForward,                  // download or reset found no region out; forwards next
-  acquireBeforeLower                   // an acquisition holds its FIFO's turn lock; asks the lower library next
+  acquireBeforeLower,                  // an acquisition holds its FIFO's turn lock; asks the lower library next
+  openAfterCleanupRegistered,          // an open registered the host cleanup; records the session next
+  closeWaitAfterLook                   // a close found the close it waits for still in flight; sleeps next
 };
 // Every point where a path has let go of registryLock or a regionMutex and
 // calls out next (to the lower library, the host or ViDazoHx_Close()) has a
 // seam above: the windows in which another host thread may act on the same
 // session value. A driver that tries each one counts them by kSeamCount.
-constexpr int kSeamCount = static_cast<int>(tSeam::acquireBeforeLower) + 1;
+constexpr int kSeamCount = static_cast<int>(tSeam::closeWaitAfterLook) + 1;
 
 using tSeamHook = void (*)(tSeam seam);
 
