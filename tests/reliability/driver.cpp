@@ -202,6 +202,68 @@ uint32_t Script::operator()(const Step& step) {
   return 0;
 }
 
+void Instances::ask(uint32_t value) {
+  auto found = current_.find(value & ~kRoutedBit);
+  if (found != current_.end()) asked_.insert(found->second);
+}
+
+// A failed lower close excuses its instance and every instance above it: a
+// parent whose close waited for it is documented to stay open.
+void Instances::lowerCall(const std::string& function, const uint64_t* arguments, int32_t result, uint32_t opened) {
+  const bool open = function == "ViDazoDll_Open", openResource = function == "ViDazoDll_OpenResource";
+  if ((open || openResource) && result >= 0) {
+    const auto parent = openResource ? current_.find(static_cast<uint32_t>(arguments[0]) & ~kRoutedBit) : current_.end();
+    parent_[++last_] = parent != current_.end() ? parent->second : 0;
+    current_[opened & ~kRoutedBit] = latest_[opened & ~kRoutedBit] = last_;
+    value_[last_] = opened & ~kRoutedBit;
+    return;
+  }
+  if (function != "ViDazoDll_Close") return;
+  const uint32_t value = static_cast<uint32_t>(arguments[0]) & ~kRoutedBit;
+  auto found = current_.find(value);
+  if (result >= 0 && found != current_.end()) {
+    value_.erase(found->second);
+    current_.erase(found);
+  }
+  // The instance that failed may be gone below already (the lower library
+  // ended it): its parents are still the ones it had.
+  if (result < 0 && latest_.count(value) != 0) {
+    for (uint64_t at = latest_[value]; at != 0; at = parent_[at]) excused_.insert(at);
+  }
+}
+
+std::string Instances::unclosed() const {
+  for (uint64_t instance : asked_) {
+    auto open = value_.find(instance);
+    if (open == value_.end() || excused_.count(instance) != 0) continue;
+    return "session " + std::to_string(open->second) + " (instance " + std::to_string(instance) +
+           "), whose close the host asked for, is still open below with no region out";
+  }
+  return "";
+}
+
+void Driver::askCloses(const Step& step) {
+  if (step.op == Op::Close && (step.session & kUnsupportedBit) == 0) instances_.ask(step.session);
+  if (step.op != Op::HostCleanup) return;
+  std::vector<HostRuntimeSim_Registration> registrations(HostRuntimeSim_ListCleanup(nullptr, 0));
+  const uint32_t listed = HostRuntimeSim_ListCleanup(registrations.data(), static_cast<uint32_t>(registrations.size()));
+  for (uint32_t index = 0; index < listed && index < registrations.size(); ++index) {
+    if (registrations[index].mode == 2) instances_.ask(static_cast<uint32_t>(registrations[index].argument));
+  }
+}
+
+std::string Driver::followInstances(uint32_t opened) {
+  const uint32_t total = ViDazoSim_JournalCount();
+  std::vector<ViDazoSim_JournalRecord> records(total);
+  uint32_t copied = 0;
+  if (total != 0) ViDazoSim_ReadJournal(0, records.data(), total, &copied);
+  for (uint32_t index = 0; index < copied; ++index) {
+    instances_.lowerCall(records[index].function, records[index].arguments, records[index].result, opened);
+  }
+  if (!model_.lent.empty() || HostRuntimeSim_ListReferences(nullptr, 0) != 0) return "";
+  return instances_.unclosed();
+}
+
 Driver::Driver() { reset(); }
 
 void Driver::reset() {
@@ -214,6 +276,7 @@ void Driver::reset() {
   model_.registryFailed = sessionRegistry.allocationFailed();
   closedValues_.clear();
   history_.clear();
+  instances_.clear();
 }
 
 uint32_t Driver::pickSession(Choices& choices) {
@@ -590,6 +653,7 @@ std::string Driver::run(const Step& step) {
   if (step.inject == Inject::broker) VoKelSrvSim_InjectStatus(step.function.c_str(), 1, step.answer);
   ViDazoSim_ClearJournal();
   VoKelSrvSim_JournalClear();
+  askCloses(step);
   if (step.inject == Inject::allocation) failAllocation(static_cast<uint64_t>(step.answer));
   Observed seen;
   uint32_t arrayCount = 0;
@@ -604,6 +668,7 @@ std::string Driver::run(const Step& step) {
   const Oracle actual = readLowerJournal();
   const std::set<uint32_t> openBefore = model_.lowerOpen;
   std::string difference = compare(step, status, seen, actual, arrayCount, allocationFailed);
+  if (difference.empty()) difference = followInstances(seen.session);
   for (uint32_t value : openBefore) {
     if (model_.lowerOpen.count(value) == 0) closedValues_.push_back(value);
   }

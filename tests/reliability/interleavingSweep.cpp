@@ -51,6 +51,7 @@ using reliability::makeStep;
 // machine; an operation still running then is counted as blocked.
 constexpr auto kBound = std::chrono::milliseconds(300);
 constexpr int kSeamNotFired = 3, kNotApplicable = 4, kCaseSeconds = 30;
+constexpr uint32_t kChosenValue = 0x777;  // no flag bit; far above the values the stand-in counts out
 
 // The values a case acts on, set up before the first thread starts.
 struct Values {
@@ -165,6 +166,7 @@ const Operation kOperations[] = {
     {"disposal of another region", Kind::disposeOther},
     {"StartFifo", Kind::startFifo},
     {"acquisition", Kind::acquire},
+    {"OpenResource under its parent (under it, when it has none)", Kind::openResourceUnder},
 };
 constexpr int kOperationCount = sizeof kOperations / sizeof kOperations[0];
 
@@ -250,6 +252,17 @@ const std::vector<SeamPoint> kSeamPoints = {
     {"host close, after the lower close", tSeam::closeAfterLowerClose, idle, closeSame},
     {"host close meeting a put-off close in flight", tSeam::closeBeforeWaitingForCloseInFlight, putOffOwn, closeSame,
      disposeRegion, tSeam::putOffCloseBeforeLowerClose},
+    {"host close waiting for a put-off close in flight", tSeam::closeWaitAfterLook, putOffOwn, closeSame,
+     disposeRegion, tSeam::putOffCloseBeforeLowerClose},
+    // The open is answered with a value of the case's choosing, so that the
+    // other thread can act on it before the open records it.
+    {"open, between its cleanup registration and its record", tSeam::openAfterCleanupRegistered,
+     [](Script& s) {
+       Values v = common(s);
+       v.same = kChosenValue;
+       return v;
+     },
+     [](const Values& v) { return act(Kind::openWithValue, v.same, v.same); }},
     // The lower library ended the middle session by itself and hands its
     // value to a resource open under the grandchild, which has a region
     // out: the link would make a cycle, so the open is undone.
@@ -292,6 +305,7 @@ bool secondAction(Kind kind, const Values& v, Action* action) {
       *action = act(kind, v.parent != 0 ? v.parent : v.child);
       return action->session != 0;
     case Kind::openResourceWithValue: *action = act(kind, v.opener, v.same); return true;
+    case Kind::openResourceUnder: *action = act(kind, v.parent != 0 ? v.parent : v.same); return true;
     case Kind::disposeOther: *action = act(kind, v.spare); return true;
     default: *action = act(kind, v.same, v.same); return true;
   }
