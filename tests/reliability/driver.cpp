@@ -232,6 +232,15 @@ void Instances::lowerCall(const std::string& function, const uint64_t* arguments
   }
 }
 
+void Instances::restart(const Model& model) {
+  clear();
+  for (uint32_t value : model.lowerOpen) current_[value] = latest_[value] = ++last_, value_[last_] = value;
+  for (const auto& entry : model.sessions) {
+    auto child = current_.find(entry.first), parent = current_.find(entry.second.parent);
+    if (child != current_.end() && parent != current_.end()) parent_[child->second] = parent->second;
+  }
+}
+
 std::string Instances::unclosed() const {
   for (uint64_t instance : asked_) {
     auto open = value_.find(instance);
@@ -593,6 +602,7 @@ std::string Driver::adopt(const std::vector<Model>& candidates) {
       HostRuntimeSim_ListCleanup(registrations.data(), registrations.size());
       model_.cleanups.clear();
       for (const auto& registration : registrations) model_.cleanups.push_back(static_cast<uint32_t>(registration.argument));
+      instances_.restart(model_);
       difference = checkState();
       if (difference.empty()) return "";
     }

@@ -79,6 +79,9 @@ class Instances {
   // One lower call of a step, in journal order; `opened` is the value an
   // open handed out.
   void lowerCall(const std::string& function, const uint64_t* arguments, int32_t result, uint32_t opened);
+  // After steps it could not follow one by one (two threads): starts again
+  // from the sessions open below, none of them asked to close yet.
+  void restart(const Model& model);
   // "" or the first asked instance still open below.
   std::string unclosed() const;
 
