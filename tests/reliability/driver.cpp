@@ -207,15 +207,18 @@ void Instances::ask(uint32_t value) {
   if (found != current_.end()) asked_.insert(found->second);
 }
 
-// A failed lower close excuses its instance and every instance above it: a
-// parent whose close waited for it is documented to stay open.
+// A failed lower close excuses its instance and those of every session
+// above it: a parent whose close waited for it is documented to stay open.
+// "Above" follows the values as the host linked them, as the library's
+// records do (a value handed out again keeps its record, and the records
+// below it keep pointing at the value).
 void Instances::lowerCall(const std::string& function, const uint64_t* arguments, int32_t result, uint32_t opened) {
   const bool open = function == "ViDazoDll_Open", openResource = function == "ViDazoDll_OpenResource";
   if ((open || openResource) && result >= 0) {
-    const auto parent = openResource ? current_.find(static_cast<uint32_t>(arguments[0]) & ~kRoutedBit) : current_.end();
-    parent_[++last_] = parent != current_.end() ? parent->second : 0;
-    current_[opened & ~kRoutedBit] = latest_[opened & ~kRoutedBit] = last_;
-    value_[last_] = opened & ~kRoutedBit;
+    const uint32_t value = opened & ~kRoutedBit;
+    parentValue_[value] = openResource ? static_cast<uint32_t>(arguments[0]) & ~kRoutedBit : 0;
+    current_[value] = ++last_;
+    value_[last_] = value;
     return;
   }
   if (function != "ViDazoDll_Close") return;
@@ -225,20 +228,17 @@ void Instances::lowerCall(const std::string& function, const uint64_t* arguments
     value_.erase(found->second);
     current_.erase(found);
   }
-  // The instance that failed may be gone below already (the lower library
-  // ended it): its parents are still the ones it had.
-  if (result < 0 && latest_.count(value) != 0) {
-    for (uint64_t at = latest_[value]; at != 0; at = parent_[at]) excused_.insert(at);
+  if (result >= 0) return;
+  uint32_t at = value;
+  for (int depth = 0; at != 0 && depth < 64; ++depth, at = parentValue_[at]) {
+    if (current_.count(at) != 0) excused_.insert(current_[at]);
   }
 }
 
 void Instances::restart(const Model& model) {
   clear();
-  for (uint32_t value : model.lowerOpen) current_[value] = latest_[value] = ++last_, value_[last_] = value;
-  for (const auto& entry : model.sessions) {
-    auto child = current_.find(entry.first), parent = current_.find(entry.second.parent);
-    if (child != current_.end() && parent != current_.end()) parent_[child->second] = parent->second;
-  }
+  for (uint32_t value : model.lowerOpen) current_[value] = ++last_, value_[last_] = value;
+  for (const auto& entry : model.sessions) parentValue_[entry.first] = entry.second.parent;
 }
 
 std::string Instances::unclosed() const {

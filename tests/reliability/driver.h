@@ -87,10 +87,9 @@ class Instances {
 
  private:
   uint64_t last_ = 0;
-  std::map<uint32_t, uint64_t> current_;  // value -> the instance open with it
-  std::map<uint64_t, uint64_t> parent_;   // instance -> its parent's instance (0: none)
-  std::map<uint32_t, uint64_t> latest_;   // value -> the last instance it had, open or closed
-  std::map<uint64_t, uint32_t> value_;    // open instance -> value
+  std::map<uint32_t, uint64_t> current_;      // value -> the instance open with it
+  std::map<uint32_t, uint32_t> parentValue_;  // value -> the value it was last opened under (0: none)
+  std::map<uint64_t, uint32_t> value_;        // open instance -> value
   std::set<uint64_t> asked_, excused_;
 };
 
