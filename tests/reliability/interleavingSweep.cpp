@@ -6,7 +6,8 @@
 //   2. the first thread runs its operation and stops at the seam; a second
 //      thread runs the other operation, which is given a bounded wait and
 //      counted as returned or blocked (a blocked one is fine where the
-//      design says it waits); the first thread goes on and both are joined;
+//      design says it waits); the first thread goes on and both are joined
+//      (a close on the held thread runs in place, inside a close's window);
 //   3. the lower closes made and the state must be the model's with the
 //      second operation put into the first one's window (or, as one may
 //      wait for the other, with the two in either order), and a session
@@ -65,7 +66,7 @@ struct Values {
 
 enum class Kind {
   close, hostCleanup, closeParent, openWithValue, openResourceWithValue, lowerOwnClose, closeThenOpen,
-  lowerCloseThenOpen, disposeOther, startFifo, acquire, dispose, openResourceUnder, download
+  lowerCloseThenOpen, disposeOther, startFifo, acquire, dispose, openResourceUnder, download, closeOnHeldThread
 };
 
 // One operation on one thread: the call, what it handed back, and what the
@@ -81,7 +82,7 @@ struct Action {
   void perform() {
     uint32_t extra = 0, remaining = 0;
     switch (kind) {
-      case Kind::close: case Kind::closeParent: status = ViDazoHx_Close(session, 0); break;
+      case Kind::close: case Kind::closeParent: case Kind::closeOnHeldThread: status = ViDazoHx_Close(session, 0); break;
       case Kind::hostCleanup: HostRuntimeSim_RunCleanup(); break;
       case Kind::lowerOwnClose: status = ViDazoDll_Close(session, 0); break;
       case Kind::closeThenOpen: case Kind::lowerCloseThenOpen:
@@ -114,6 +115,7 @@ struct Action {
     const bool firstCall = half != 2, secondCall = half != 1;
     switch (kind) {
       case Kind::close: case Kind::closeParent: model.close(o, session, 0); break;
+      case Kind::closeOnHeldThread: model.close(o, session, 0, false, true); break;
       case Kind::hostCleanup: model.hostCleanup(o); break;
       case Kind::lowerOwnClose: model.lowerClosesOnItsOwn(o, session); break;
       case Kind::closeThenOpen:
@@ -167,6 +169,10 @@ const Operation kOperations[] = {
     {"StartFifo", Kind::startFifo},
     {"acquisition", Kind::acquire},
     {"OpenResource under its parent (under it, when it has none)", Kind::openResourceUnder},
+    // As a host that closes from inside a host call the held close makes
+    // (RTSetCleanupProc): only in a close's window, where that thread holds
+    // no lock and waits for nothing.
+    {"Close of the same value on the held thread", Kind::closeOnHeldThread},
 };
 constexpr int kOperationCount = sizeof kOperations / sizeof kOperations[0];
 
@@ -297,6 +303,20 @@ const std::vector<SeamPoint> kSeamPoints = {
      [](const Values& v) { return act(Kind::acquire, v.same); }},
 };
 
+// A close held in its window, on its own thread, with no lock held and no
+// other close to wait for.
+bool isCloseWindow(const SeamPoint& point) {
+  switch (point.seam) {
+    case tSeam::releaseBeforeOwnClose: case tSeam::closeBeforeWithdraw: case tSeam::closeBeforeLowerClose:
+    case tSeam::putOffCloseBeforeWithdraw: case tSeam::putOffCloseBeforeLowerClose:
+    case tSeam::parentCloseBeforeWithdraw: case tSeam::parentCloseBeforeLowerClose:
+    case tSeam::closeAfterLowerClose: case tSeam::undoBeforeClose:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The second thread's action for an operation, or false when the case has
 // nothing for it to act on.
 bool secondAction(Kind kind, const Values& v, Action* action) {
@@ -344,6 +364,12 @@ void onSeam(tSeam seam) {
     return;
   }
   if (seam != hold->seam || hold->fired.exchange(true)) return;
+  if (hold->second->kind == Kind::closeOnHeldThread) {
+    hold->second->perform();
+    hold->finished = true;
+    hold->releaseBackground();
+    return;
+  }
   hold->thread = std::thread([] {
     hold->second->perform();
     std::lock_guard<std::mutex> guard(hold->lock);
@@ -453,6 +479,7 @@ int runCase(const SeamPoint& point, const Operation& operation, bool* blocked) {
   std::string failure = script.failure;
   Action second(operation.kind);
   if (failure.empty() && !secondAction(operation.kind, values, &second)) return kNotApplicable;
+  if (operation.kind == Kind::closeOnHeldThread && !isCloseWindow(point)) return kNotApplicable;
   Action first = point.first(values);
   Action background = point.background ? point.background(values) : Action(Kind::dispose);
   if (failure.empty()) {
