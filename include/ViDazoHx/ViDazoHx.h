@@ -453,14 +453,18 @@ VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, c
  * Then the kept record is that same session's, or has nothing lent. If the
  * lower library instead ends a session on its own while regions of it are
  * out and hands the value to a new open, the new session takes over
- * everything the record carries: the regions still out (when one comes
- * back, its elements are given back on the value, now the new session's),
- * the FIFO records, the resource sessions opened under the earlier one
- * (closed with it), and a put-off close, which the last of those regions
- * then finishes on the new session. Only a close this library had decided
- * on before the new open recorded the value stays off it. Ending a session
- * whose DMA regions the host still holds has already taken that memory
- * away from the host; this library cannot make that case safe.
+ * everything the record carries: its flags, its FIFO records with the
+ * regions still out, and the resource sessions opened under the earlier
+ * one (closed when the new session is). The host sees a new session that
+ * has regions out it never acquired: its Close answers
+ * ViDazoHx_StatusRegionsOutstanding and its download and reset are refused
+ * until they come back; when one comes back its elements are given back
+ * on the value, now the new session's; and a close put off for the earlier
+ * session is finished on the new one by the last of them. Only a close
+ * this library had decided on before the new open recorded the value, and
+ * a close of the earlier session still under way, stay off it. Ending a
+ * session whose DMA regions the host still holds has already taken that
+ * memory away from the host; this library cannot make that case safe.
  *
  * The kept record moves under `parent` (or, for ViDazoHx_Open(), out from
  * under any parent). When that takes a resource session from a parent

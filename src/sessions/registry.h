@@ -209,8 +209,8 @@ struct tRegistration {
 // registerSession()
 //
 // Records the session held in *sessionOut, linked under `parent` (0: none).
-// An already registered value keeps its record; only the parent link is
-// applied to it, moving it from its former parent's list (a link to the
+// An already registered value keeps its record, with everything it carries
+// (see "A kept record" above); only the parent link is applied to it, moving it from its former parent's list (a link to the
 // parent it has already changes nothing). The lower library hands a value
 // out only after its close returned, so a close of the value still marked
 // in flight is over: its mark ends here. Blocks on registryLock, which it
