@@ -726,46 +726,35 @@ TEST_F(OpenTest, TheHostsCleanupInsideAnOpenCancelsItAndClosesTheSessionOnce) {
 }
 
 // ---- closes that meet a close in flight --------------------------------------
-//
-// Each runs in a forked child with a bounded wait: a close that waits for
-// ever fails there instead of hanging the suite.
 
-constexpr auto kHangBound = std::chrono::seconds(2);
-constexpr int kHung = 3;
+// Runs `scenario` on a thread of a forked child, which passes when the
+// scenario ends within about 2 s with no failed expectation: a close that
+// waits for ever fails instead of hanging the suite.
+void expectEndsInChild(const std::function<void()>& scenario) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        testsync::Signal done;
+        std::thread run([&] {
+          scenario();
+          done.raise();
+        });
+        if (!done.waitFor(std::chrono::seconds(2))) std::_Exit(3);
+        run.join();
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
 
-// Who a test thread is, for the seam hook of the lost wake-up test.
+// Which close a thread runs, for the hook of the lost wake-up test: two
+// closes held in flight (X, Y) and a host close waiting for each.
 enum class Role { none, closerX, closerY, waiterX, waiterY };
 thread_local Role role = Role::none;
-
-struct WakeUpScenario {
-  uint32_t x = 0, y = 0;
-  testsync::Signal xHeld, yHeld, releaseX, releaseY, yClosed, waiterXLooked, waiterYDone;
+struct WakeUp {
+  uint32_t x = 0;
+  testsync::Signal held[2], release[2], yEnded, xLooked;
   std::thread waiterX;
-  static inline WakeUpScenario* current = nullptr;
-
-  static void hook(tSeam seam) {
-    WakeUpScenario& s = *current;
-    if (seam == tSeam::closeBeforeLowerClose && role == Role::closerX) {
-      s.xHeld.raise();
-      s.releaseX.waitFor();
-    } else if (seam == tSeam::closeBeforeLowerClose && role == Role::closerY) {
-      s.yHeld.raise();
-      s.releaseY.waitFor();
-    } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterX) {
-      s.waiterXLooked.raise();
-    } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterY && !s.waiterX.joinable()) {
-      // Y's waiter has looked and not yet slept: Y's close ends, then X's
-      // waiter looks (X is still in flight) before Y's waiter sleeps.
-      s.releaseY.raise();
-      s.yClosed.waitFor();
-      s.waiterX = std::thread([&s] {
-        role = Role::waiterX;
-        EXPECT_EQ(0, ViDazoHx_Close(s.x, 0));
-      });
-      s.waiterXLooked.waitFor();
-    }
-  }
-};
+} wakeUp;
 
 std::thread closeAs(Role as, uint32_t session, testsync::Signal* done = nullptr) {
   return std::thread([as, session, done] {
@@ -775,63 +764,53 @@ std::thread closeAs(Role as, uint32_t session, testsync::Signal* done = nullptr)
   });
 }
 
-class CloseInFlightTest : public SessionTest {};
-
-// Two host closes wait for two closes in flight; Y's ends while X's is
-// still under way. Y's waiter returns, whatever X's waiter does meanwhile.
-// With one shared manual-reset event X's waiter reset it before Y's waiter
-// looked again, and Y's waiter slept until X's close ended.
-TEST_F(CloseInFlightTest, AnEndingCloseWakesItsWaiterWhateverAnotherWaiterDoes) {
-  GTEST_FLAG_SET(death_test_style, "fast");
-  EXPECT_EXIT(
-      {
-        WakeUpScenario s;
-        WakeUpScenario::current = &s;
-        s.x = open();
-        s.y = open();
-        seamHook.store(&WakeUpScenario::hook);
-        std::thread closerX = closeAs(Role::closerX, s.x);
-        s.xHeld.waitFor();
-        std::thread closerY = closeAs(Role::closerY, s.y, &s.yClosed);
-        s.yHeld.waitFor();
-        std::thread waiterY = closeAs(Role::waiterY, s.y, &s.waiterYDone);
-        if (!s.waiterYDone.waitFor(kHangBound)) std::_Exit(kHung);
-        s.releaseX.raise();
-        for (std::thread* thread : {&closerX, &closerY, &waiterY, &s.waiterX}) thread->join();
-        seamHook.store(nullptr);
-        std::exit(::testing::Test::HasFailure() || ViDazoSim_OpenSessionCount() != 0 ? 1 : 0);
-      },
-      ::testing::ExitedWithCode(0), "");
+// Y's waiter has looked and not slept yet when Y's close ends and X's
+// waiter looks (X still in flight): Y's waiter must return all the same.
+void wakeUpHook(tSeam seam) {
+  const int closer = role == Role::closerX ? 0 : role == Role::closerY ? 1 : -1;
+  if (seam == tSeam::closeBeforeLowerClose && closer >= 0) {
+    wakeUp.held[closer].raise();
+    wakeUp.release[closer].waitFor();
+  } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterX) {
+    wakeUp.xLooked.raise();
+  } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterY && !wakeUp.waiterX.joinable()) {
+    wakeUp.release[1].raise();
+    wakeUp.yEnded.waitFor();
+    wakeUp.waiterX = closeAs(Role::waiterX, wakeUp.x);
+    wakeUp.xLooked.waitFor();
+  }
 }
 
-struct ReentrantClose {
-  uint32_t session = 0;
-  std::atomic<int32_t> answer{1};
-  static void hook(const char*, void* context) {
-    auto* self = static_cast<ReentrantClose*>(context);
-    HostRuntimeSim_SetCallHook("RTSetCleanupProc", nullptr, nullptr);
-    self->answer = ViDazoHx_Close(self->session, 0);
-  }
-};
+class CloseInFlightTest : public SessionTest {};
 
-// A host that closes from inside its own RTSetCleanupProc while the library
-// withdraws meets the close in flight on its own thread: it answers 0 at
+// With one shared manual-reset event, X's waiter reset it before Y's waiter
+// looked again, and Y's waiter slept until X's close ended.
+TEST_F(CloseInFlightTest, AnEndingCloseWakesItsWaiterWhateverAnotherWaiterDoes) {
+  expectEndsInChild([this] {
+    wakeUp.x = open();
+    const uint32_t y = open();
+    seamHook.store(&wakeUpHook);
+    std::thread closerX = closeAs(Role::closerX, wakeUp.x);
+    wakeUp.held[0].waitFor();
+    std::thread closerY = closeAs(Role::closerY, y, &wakeUp.yEnded);
+    wakeUp.held[1].waitFor();
+    closeAs(Role::waiterY, y).join();
+    wakeUp.release[0].raise();
+    for (std::thread* thread : {&closerX, &closerY, &wakeUp.waiterX}) thread->join();
+    EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+  });
+}
+
+// A close on the thread of the close in flight it meets (a host closing
+// from inside RTSetCleanupProc while the library withdraws) answers 0 at
 // once. It used to wait for itself.
 TEST_F(CloseInFlightTest, ACloseOnTheThreadOfTheCloseInFlightAnswersAtOnce) {
-  GTEST_FLAG_SET(death_test_style, "fast");
-  EXPECT_EXIT(
-      {
-        ReentrantClose reentrant;
-        reentrant.session = open();
-        HostRuntimeSim_SetCallHook("RTSetCleanupProc", &ReentrantClose::hook, &reentrant);
-        testsync::Signal done;
-        std::thread closer = closeAs(Role::none, reentrant.session, &done);
-        if (!done.waitFor(kHangBound)) std::_Exit(kHung);
-        closer.join();
-        const bool closedOnce = lowerCloses().size() == 1 && ViDazoSim_OpenSessionCount() == 0;
-        std::exit(reentrant.answer == 0 && closedOnce && !::testing::Test::HasFailure() ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+  expectEndsInChild([this] {
+    const uint32_t session = open();
+    testsupport::OnSeam seam(tSeam::closeBeforeWithdraw, [&] { EXPECT_EQ(0, ViDazoHx_Close(session, 0)); });
+    EXPECT_EQ(0, ViDazoHx_Close(session, 0));
+    EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 0)));
+  });
 }
 
 }  // namespace
