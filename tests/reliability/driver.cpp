@@ -212,17 +212,18 @@ void Instances::ask(uint32_t value) {
 // "Above" follows the values as the host linked them, as the library's
 // records do (a value handed out again keeps its record, and the records
 // below it keep pointing at the value).
-void Instances::lowerCall(const std::string& function, const uint64_t* arguments, int32_t result, uint32_t opened) {
-  const bool open = function == "ViDazoDll_Open", openResource = function == "ViDazoDll_OpenResource";
+void Instances::lowerCall(const std::string& call, int32_t result, uint32_t opened) {
+  const bool open = call == "Open", openResource = call.rfind("OpenResource ", 0) == 0;
+  const auto argument = [&call] { return static_cast<uint32_t>(std::stoul(call.substr(call.find(' ') + 1))) & ~kRoutedBit; };
   if ((open || openResource) && result >= 0) {
     const uint32_t value = opened & ~kRoutedBit;
-    parentValue_[value] = openResource ? static_cast<uint32_t>(arguments[0]) & ~kRoutedBit : 0;
+    parentValue_[value] = openResource ? argument() : 0;
     current_[value] = ++last_;
     value_[last_] = value;
     return;
   }
-  if (function != "ViDazoDll_Close") return;
-  const uint32_t value = static_cast<uint32_t>(arguments[0]) & ~kRoutedBit;
+  if (call.rfind("Close ", 0) != 0) return;
+  const uint32_t value = argument();
   auto found = current_.find(value);
   if (result >= 0 && found != current_.end()) {
     value_.erase(found->second);
@@ -261,13 +262,9 @@ void Driver::askCloses(const Step& step) {
   }
 }
 
-std::string Driver::followInstances(uint32_t opened) {
-  const uint32_t total = ViDazoSim_JournalCount();
-  std::vector<ViDazoSim_JournalRecord> records(total);
-  uint32_t copied = 0;
-  if (total != 0) ViDazoSim_ReadJournal(0, records.data(), total, &copied);
-  for (uint32_t index = 0; index < copied; ++index) {
-    instances_.lowerCall(records[index].function, records[index].arguments, records[index].result, opened);
+std::string Driver::followInstances(const Oracle& actual, uint32_t opened) {
+  for (std::size_t index = 0; index < actual.actual.size(); ++index) {
+    instances_.lowerCall(actual.actual[index], actual.results[index], opened);
   }
   if (!model_.lent.empty() || HostRuntimeSim_ListReferences(nullptr, 0) != 0) return "";
   return instances_.unclosed();
@@ -678,7 +675,7 @@ std::string Driver::run(const Step& step) {
   const Oracle actual = readLowerJournal();
   const std::set<uint32_t> openBefore = model_.lowerOpen;
   std::string difference = compare(step, status, seen, actual, arrayCount, allocationFailed);
-  if (difference.empty()) difference = followInstances(seen.session);
+  if (difference.empty()) difference = followInstances(actual, seen.session);
   for (uint32_t value : openBefore) {
     if (model_.lowerOpen.count(value) == 0) closedValues_.push_back(value);
   }

@@ -76,9 +76,9 @@ class Instances {
   void clear() { *this = Instances(); }
   // The host asks for the close of whatever instance has `value` now.
   void ask(uint32_t value);
-  // One lower call of a step, in journal order; `opened` is the value an
-  // open handed out.
-  void lowerCall(const std::string& function, const uint64_t* arguments, int32_t result, uint32_t opened);
+  // One lower call of a step as the model writes it ("Close 5 1"), in
+  // journal order; `opened` is the value an open handed out.
+  void lowerCall(const std::string& call, int32_t result, uint32_t opened);
   // After steps it could not follow one by one (two threads): starts again
   // from the sessions open below, none of them asked to close yet.
   void restart(const Model& model);
@@ -149,7 +149,7 @@ class Driver {
   // The instances a step asks to close (Close, host cleanup), then its lower
   // calls; "" or the unclosed instance once no region is out.
   void askCloses(const Step& step);
-  std::string followInstances(uint32_t opened);
+  std::string followInstances(const Oracle& actual, uint32_t opened);
 };
 
 }  // namespace reliability
