@@ -21,7 +21,9 @@ constexpr uint32_t kLibraryCloseAttribute = 1;
 // library's locks, when it cleans up. Closes the session with attribute 1
 // and returns 0 whatever the close answered. Blocks as ViDazoHx_Close() does,
 // except that a close of the value already in flight is left to finish on
-// its own: the procedure returns at once.
+// its own: the procedure returns at once. A value with no record whose
+// ViDazoHx_Open() is under way (past its cleanup registration) is closed
+// all the same, and that open is cancelled (tOpenInFlight, registry.h).
 int32_t sessionCleanupProc(uintptr_t session);
 
 // finishPutOffClose()

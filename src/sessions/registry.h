@@ -82,8 +82,9 @@
 // * Who closes. Exactly one closer closes a session instance below: the
 //   close that removes its record under registryLock (the host's, the
 //   cleanup procedure's, an open's undo, a put-off close finished by the
-//   last release, a pending parent's after its last child, or an
-//   ancestor's for an idle descendant). Descendants are closed below with
+//   last release, a pending parent's once its subtree is idle, or an
+//   ancestor's for an idle descendant), or the cleanup procedure that
+//   cancelled an open in its window (see below). Descendants are closed below with
 //   the lock held; the session itself, and a pending parent, after it is
 //   let go: the host registration is withdrawn first, then the lower close
 //   runs.
@@ -120,6 +121,14 @@
 //   that closes from inside RTSetCleanupProc() while we withdraw) answers
 //   0 at once, as the cleanup does: waiting would wait for itself.
 //
+// * An open refused for a value that still has a record from an earlier
+//   session (the lower library closed that one on its own and handed the
+//   value out again) closes only the lower session it opened, withdrawing
+//   the host registration ViDazoHx_Open() made; the record, its flags and
+//   its links stay as they were, for the host's close of the earlier
+//   session to clear. Earlier releases undid it with a full close of the
+//   value, which closed the earlier session's record and its subtree.
+//
 // An open in its window. ViDazoHx_Open() registers the cleanup procedure
 // before the registry records the session, and the host may run it in
 // between. The open links a tOpenInFlight before registering; a cleanup
@@ -148,14 +157,6 @@
 // registration (named by the old generation) and a close of the earlier
 // session still in flight stay off it. Such a lower library has already
 // taken the DMA memory out from under the host; we cannot make that safe.
-// * An open refused for a value that still has a record from an earlier
-//   session (the lower library closed that one on its own and handed the
-//   value out again) closes only the lower session it opened, withdrawing
-//   the host registration ViDazoHx_Open() made; the record, its flags and
-//   its links stay as they were, for the host's close of the earlier
-//   session to clear. Earlier releases undid it with a full close of the
-//   value, which closed the earlier session's record and its subtree.
-//
 // Objects with static storage. sessionRegistry, registryLoadStatus,
 // registryLock and the signal that wakes closes waiting for a close in
 // flight are constructed with init_priority(150), in that order, before
