@@ -38,7 +38,7 @@ constexpr int32_t kLineConditionInit = 1743;
 // another, whose close had just ended, looked again.)
 class tCloseEndSignal {
  public:
-  explicit tCloseEndSignal(tStatus& status) : mutex_(status) {
+  explicit tCloseEndSignal(tStatus& status) noexcept : mutex_(status) {
     if (status.isError()) return;
     created_ = pthread_cond_init(&condition_, nullptr) == 0;
     if (!created_) status.offerCode(StatusSyncInitFailed, kComponentName, kFileSynchronization, kLineConditionInit);
