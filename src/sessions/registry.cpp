@@ -14,10 +14,11 @@
 #include "protons/status/statusCodes.h"
 
 // The module-entry object (init_priority 200) binds the lower library when it
-// is constructed and unbinds it when destroyed. These three must already exist
-// then and must outlive it, so they come first (lower number) and, sharing one
-// priority in one file, are built in the order written and destroyed in
-// reverse: the lock before the status it reports into, the map last.
+// is constructed and unbinds it when destroyed. These three, and the
+// close-end signal below, must already exist then and must outlive it, so
+// they come first (lower number) and, sharing one priority in one file, are
+// built in the order written and destroyed in reverse: the signal and the
+// lock before the status they report into, the map last.
 tOrderedMap<tSessionState> sessionRegistry __attribute__((init_priority(150)));
 tStatus registryLoadStatus __attribute__((init_priority(150)));
 tSharedExclusiveLock registryLock __attribute__((init_priority(150)))(registryLoadStatus);
