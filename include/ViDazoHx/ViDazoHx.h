@@ -85,7 +85,10 @@
  *     every acquisition under way on the FIFOs it closes.
  *   - Disposing of a reference (the release procedure) takes only that
  *     FIFO's region lock; when it gives back the last region of a session
- *     whose close was put off it finishes that close, blocking as Close does.
+ *     whose close was put off it finishes that close, blocking as Close does:
+ *     behind an acquisition under way on another FIFO of the session, or,
+ *     when it finishes a parent's close, on a FIFO of a sibling resource
+ *     session.
  *
  * A limitation of the design: an acquisition queued behind another one on
  * the same FIFO, or a Close waiting for an acquisition, holds up every call
@@ -399,13 +402,21 @@ typedef struct ViDazoHx_DataRecord {
  *    registration;
  *  - ViDazoHx_StatusMemoryFull, ViDazoHx_StatusUnexpectedFailure,
  *    ViDazoHx_StatusSyncInitFailed: the session could not be recorded;
- *  - ViDazoHx_StatusLibraryNotOpen: the lower library is not bound.
+ *  - ViDazoHx_StatusLibraryNotOpen: the lower library is not bound;
+ *  - ViDazoHx_StatusHostCancelled: the host ran the session's cleanup
+ *    procedure while the call was under way, after it registered that
+ *    procedure. The cleanup closed the session below (once: the call does
+ *    not close it again) and nothing of it is recorded, even when the lower
+ *    library has handed the value to another open since. Earlier releases
+ *    recorded the closed session and answered 0, and the next open that got
+ *    the value inherited that record.
  *
  * After an error past the lower open, the session is closed again (with
  * attribute 1) before the call returns. See ViDazoHx_OpenResource() for
  * what a refused open leaves behind when the lower library hands out a
- * value that still designates an earlier session, and for a put-off close
- * that such an open finishes.
+ * value that still designates an earlier session, for what a value handed
+ * out again carries over, and for a put-off close that such an open runs
+ * again.
  */
 VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, const char* resource,
                                    uint32_t attribute, uint32_t* sessionOut);
@@ -444,12 +455,34 @@ VIDAZOHX_API int32_t ViDazoHx_Open(const char* bitfile, const char* signature, c
  * undid such an open with a full close of the value, which closed the
  * earlier session's resource sessions behind the host's back.
  *
- * A value handed out again moves its kept record under `parent` (or, for
- * ViDazoHx_Open(), out from under any parent). When that takes the last
- * resource session of a parent whose close was put off
- * (ViDazoHx_StatusRegionsOutstanding), the call finishes that close on its
- * own thread, with attribute 1, before it returns, as the close of that
- * resource session would have.
+ * A value handed out again keeps its record. The lower library hands a
+ * value out only after the session that had it is closed; this library
+ * relies on that session having been closed through it (ViDazoHx_Close(),
+ * the cleanup, or a put-off close finishing) whenever regions of it were
+ * lent, and on a second open of one session answering with the same value.
+ * Then the kept record is that same session's, or has nothing lent. If the
+ * lower library instead ends a session on its own while regions of it are
+ * out and hands the value to a new open, the new session takes over
+ * everything the record carries: its flags, its FIFO records with the
+ * regions still out, and the resource sessions opened under the earlier
+ * one (closed when the new session is). The host sees a new session that
+ * has regions out it never acquired: its Close answers
+ * ViDazoHx_StatusRegionsOutstanding and its download and reset are refused
+ * until they come back; when one comes back its elements are given back
+ * on the value, now the new session's; and a close put off for the earlier
+ * session is finished on the new one by the last of them. Only a close
+ * this library had decided on before the new open recorded the value, and
+ * a close of the earlier session still under way, stay off it. Ending a
+ * session whose DMA regions the host still holds has already taken that
+ * memory away from the host; this library cannot make that case safe.
+ *
+ * The kept record moves under `parent` (or, for ViDazoHx_Open(), out from
+ * under any parent). When that takes a resource session from a parent
+ * whose close was put off (ViDazoHx_StatusRegionsOutstanding), the call
+ * runs that close again on its own thread, with attribute 1, before it
+ * returns, as the close of that resource session would have (see
+ * ViDazoHx_Close()). Earlier releases did so only when the moved session
+ * was the parent's last.
  */
 VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource, uint32_t attribute,
                                            uint32_t* sessionOut);
@@ -488,12 +521,39 @@ VIDAZOHX_API int32_t ViDazoHx_OpenResource(uint32_t parent, const char* resource
  *    comes back;
  *  - ViDazoHx_StatusLibraryNotOpen.
  *
+ * A put-off close that waits for resource sessions below the session runs
+ * the whole close again each time one of them closes (or moves away, see
+ * ViDazoHx_OpenResource()) and nothing below the session is lent any more:
+ * the resource sessions opened under it after it was put off are closed
+ * with it, with attribute 1, as a second Close would. While something below
+ * is still lent, the sessions holding it are marked so that the last of
+ * those regions to come back finishes the close, whichever session it
+ * belongs to. Disposing of a resource session's last region may then wait,
+ * as Close does, for an acquisition under way on a FIFO of a sibling.
+ * Earlier releases finished the parent's close only when its last listed
+ * resource session closed, so a parent that gained a resource session
+ * after its close was put off stayed open below for good, that one with it.
+ *
+ * A put-off close finished by the release procedure answers to the host
+ * only through that procedure's result: a host that ignores it leaves the
+ * session open below when the lower close fails (the record is gone all
+ * the same).
+ *
  * Each session is closed in the lower library once, by exactly one close.
  * The cleanup procedure that ViDazoHx_Open() registers closes the session
  * with attribute 1 and returns 0. When it meets a close of the session
  * already under way it returns 0 at once, without waiting: that close
  * withdraws the procedure, and a host may hold the withdrawal until the
- * procedure has returned.
+ * procedure has returned. When it runs while ViDazoHx_Open() of the
+ * session is still under way (see there), it closes the session itself,
+ * and that open answers ViDazoHx_StatusHostCancelled; it never waits for
+ * the open either.
+ *
+ * A Close on the very thread that runs a close of the session under way
+ * (a host that closes from inside its own RTSetCleanupProc() while the
+ * library withdraws, which the host contract does not provide for) answers
+ * 0 at once, as the cleanup does, and leaves the session to that close.
+ * Earlier releases waited there for ever, for themselves.
  */
 VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attribute);
 
@@ -993,6 +1053,10 @@ int32_t RTSetCleanupProc(ViDazoHx_HostProcedure procedure, uintptr_t argument, i
  * the elements are no longer the host's from then on. `release` returns 0,
  * the status of a put-off close it finished, or
  * ViDazoHx_StatusInvalidParameter for a record the library did not fill.
+ * Finishing a put-off close, `release` blocks as ViDazoHx_Close() does,
+ * behind an acquisition under way on another FIFO of the session. A host
+ * that ignores its result leaves the session open below when that lower
+ * close fails.
  * @param reference Receives the reference (non-zero).
  * @param record    Receives the data record.
  * @return 0 success, 2 out of memory, 41 cancelled, anything else a

@@ -56,9 +56,18 @@ constexpr tCloseTarget kNoParent{0, kAnyGeneration};
 // What the registry part of a close leaves for the rest of it.
 struct tSettlement {
   tRegistryOutcome outcome;
-  tCloseTarget pendingParent;  // a parent that waited only for this session
+  tCloseTarget pendingParent;  // a parent whose close waited for its children
   uint64_t otherClose;         // with inFlight: the token of the close under way
   uint64_t generation;         // of the record found (0: none), for the probes
+  bool otherCloseIsOurs;       // with inFlight: that close runs on this thread
+};
+
+// Who asks for a close, which decides what it does about another close of
+// the value in flight, or an open of it not yet recorded.
+enum class tCloser {
+  host,     // waits for a close in flight (unless its own thread runs it)
+  cleanup,  // never waits; closes a session whose open is not recorded yet
+  library,  // a put-off close the library finishes: names its record
 };
 
 // Why a session instance ended, as the session_closed probe reports it
@@ -170,14 +179,53 @@ bool closeChildren(tSessionState& record) {
 
 // detachFromParent()
 // Takes `session` off its parent's list. Returns the parent when the
-// parent's own close was put off for its children and this was the last
-// one, so that close can be finished now; else session 0.
+// parent's own close was put off for its children, so that close can run
+// again once this one is done (it goes ahead only when nothing in the
+// parent's subtree is lent out any more; see markBusyDescendants()); else
+// session 0. The parent may have gained children since its close was put
+// off: the list need not be empty.
 tCloseTarget detachFromParent(tSessionState& record, uint32_t session) {
   tSessionState* parent = record.parentState;
   if (parent == nullptr) return kNoParent;
   parent->childSessions.removeFirst(session);
-  if (!parent->closePendingOnChildren || !parent->childSessions.empty()) return kNoParent;
+  if (!parent->closePendingOnChildren) return kNoParent;
   return tCloseTarget{keyOfRecord(parent), parent->generation};
+}
+
+// markBusyFifos()
+// Whether a FIFO of `record` has regions out, marking the record's close as
+// put off (closePending) when one has, without removing idle FIFO records.
+// Blocks on the record's sessionLock (shared) and each FIFO's acquireMutex.
+// Caller holds registryLock exclusively.
+bool markBusyFifos(tSessionState& record) {
+  tSharedHolder session(*record.sessionLock);
+  bool busy = false;
+  for (uint32_t index = 0; index < record.fifoStates.size(); ++index) {
+    if (fifoHasRegionsOut(record.fifoStates.valueAt(index), record)) busy = true;
+  }
+  return busy;
+}
+
+// markBusyDescendants()
+// Whether a session below `record` still has a region out. Marks each such
+// session as a refused close of `record` would (closePending on it,
+// closePendingOnChildren on every session between it and `record`), but
+// closes and removes nothing: a child opened after `record`'s close was put
+// off may be in use, and is closed with `record` only once the whole
+// subtree is idle. The marks make the last region of the subtree, whichever
+// it is, run `record`'s close again. Blocks as markBusyFifos() does, on
+// every FIFO of the subtree. Caller holds registryLock exclusively.
+bool markBusyDescendants(tSessionState& record) {
+  bool busy = false;
+  for (uint32_t index = 0; index < record.childSessions.size(); ++index) {
+    tSessionState* child = lookupSession(record.childSessions.at(index));
+    if (child == nullptr) continue;
+    const bool ownBusy = markBusyFifos(*child);
+    const bool belowBusy = markBusyDescendants(*child);
+    if (belowBusy) child->closePendingOnChildren = true;
+    busy = busy || ownBusy || belowBusy;
+  }
+  return busy;
 }
 
 // settleRegistry()
@@ -187,21 +235,31 @@ tCloseTarget detachFromParent(tSessionState& record, uint32_t session) {
 // own account (a generation given) touches only that record: when it is
 // gone, or the value designates a later one, the close is skipped. With
 // `onlyPendingParent` the record is touched only while it still waits for
-// its children and has none left; a parent that gained a child since is
-// skipped (the later event finishes it). A value without a record whose
-// close is in flight is left to that close.
-tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseInFlight* flight) {
+// its children and nothing below it is lent out any more: the whole close
+// then runs again, closing the children it gained meanwhile with attribute
+// 1; a busy subtree is marked instead (markBusyDescendants()) and the close
+// skipped, to run again when its last region comes back. A value without a
+// record whose close is in flight is left to that close.
+tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseInFlight* flight,
+                           tCloser closer = tCloser::library) {
   tExclusiveHolder registry(registryLock);
-  tSettlement settled{tRegistryOutcome::closable, kNoParent, 0, 0};
+  tSettlement settled{tRegistryOutcome::closable, kNoParent, 0, 0, false};
   tSessionState* record = lookupSession(target.session);
   if (record != nullptr) settled.generation = record->generation;
   // NOLINTNEXTLINE(bugprone-branch-clone): two different reasons to skip, each in its place in the order above
   if (target.generation != kAnyGeneration && (record == nullptr || record->generation != target.generation)) {
     settled.outcome = tRegistryOutcome::skipped;
   } else if (record == nullptr) {
-    settled.otherClose = closeInFlightToken(target.session);
-    if (settled.otherClose != 0) settled.outcome = tRegistryOutcome::inFlight;
-  } else if (onlyPendingParent && (!record->closePendingOnChildren || !record->childSessions.empty())) {
+    settled.otherClose = closeInFlightToken(target.session, &settled.otherCloseIsOurs);
+    if (settled.otherClose != 0) {
+      settled.outcome = tRegistryOutcome::inFlight;
+    } else if (closer == tCloser::cleanup && cancelOpensInFlightOf(target.session)) {
+      // An open of the value between its cleanup registration and its
+      // record: this cleanup closes that session, marked in flight like a
+      // close that took a record out, and the open records nothing.
+      beginCloseInFlight(*flight, target.session);
+    }
+  } else if (onlyPendingParent && (!record->closePendingOnChildren || markBusyDescendants(*record))) {
     settled.outcome = tRegistryOutcome::skipped;
   } else if (sweepFifoStates(*record) || closeChildren(*record)) {
     settled.outcome = tRegistryOutcome::refused;
@@ -253,9 +311,9 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
 // outlives the session. Only the record seen while the child was detached
 // is closed: a parent the host closed meanwhile, its value perhaps taken by
 // a new session since, is left alone. A parent that has regions of its own
-// out again is not closed now (closePending is set; its last release closes
-// it), and that deferral is not the closing child's failure: 0 is returned
-// for it.
+// out again, or a session below it that does, is not closed now (the busy
+// ones are marked; the last of those regions to come back closes it), and
+// that deferral is not the closing child's failure: 0 is returned for it.
 int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
   tCloseInFlight flight;
   const tSettlement settled = settleRegistry(parent, true, &flight);
@@ -270,23 +328,27 @@ int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
 // skipped, the rest. One that meets another close of the value in flight
 // leaves the lower library to it: a host's close waits for it (so that the
 // session is closed below when it returns), the cleanup procedure does not
-// (see waitForCloseInFlight()); either answers 0.
-int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& seams, bool waitForOtherClose) {
+// (see waitForCloseInFlight()), nor a close on the thread that runs that
+// close (it would wait for itself: a host that closes from inside its own
+// RTSetCleanupProc while we withdraw); each answers 0.
+int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& seams, tCloser closer) {
   tCloseInFlight flight;
-  const tSettlement settled = settleRegistry(target, false, &flight);
+  const tSettlement settled = settleRegistry(target, false, &flight, closer);
   switch (settled.outcome) {
     case tRegistryOutcome::refused:
       traceClosePutOff(target.session, attribute);
       return StatusRegionsOutstanding;
-    case tRegistryOutcome::inFlight:
-      traceCloseMetCloseInFlight(target.session, waitForOtherClose);
-      if (waitForOtherClose) {
+    case tRegistryOutcome::inFlight: {
+      const bool waits = closer == tCloser::host && !settled.otherCloseIsOurs;
+      traceCloseMetCloseInFlight(target.session, waits);
+      if (waits) {
         reachSeam(tSeam::closeBeforeWaitingForCloseInFlight);
         VIDAZOHX_PROBE(close_wait_begin, target.session, settled.otherClose);
         waitForCloseInFlight(settled.otherClose);
         VIDAZOHX_PROBE(close_wait_end, target.session, settled.otherClose);
       }
       return StatusSuccess;
+    }
     case tRegistryOutcome::skipped:
       return StatusSuccess;
     case tRegistryOutcome::closable:
@@ -298,7 +360,7 @@ int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& se
 // closeByHost(): ViDazoHx_Close() without the trace.
 int32_t closeByHost(uint32_t session, uint32_t attribute) {
   if (isUnsupportedSession(session)) return StatusSessionNotSupported;
-  return closeOnce(tCloseTarget{session, kAnyGeneration}, attribute, kRequestedClose, true);
+  return closeOnce(tCloseTarget{session, kAnyGeneration}, attribute, kRequestedClose, tCloser::host);
 }
 
 }  // namespace
@@ -320,7 +382,8 @@ extern "C" VIDAZOHX_API int32_t ViDazoHx_Close(uint32_t session, uint32_t attrib
 // Blocks as ViDazoHx_Close() does. The session's value is not checked for
 // bit 0x2000: it comes from a record, which only a supported value gets.
 int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
-  const int32_t status = closeOnce(tCloseTarget{session, generation}, kLibraryCloseAttribute, kPutOffClose, false);
+  const int32_t status =
+      closeOnce(tCloseTarget{session, generation}, kLibraryCloseAttribute, kPutOffClose, tCloser::library);
   traceOwnClose(tOwnClose::putOffFinished, session, status);
   return status;
 }
@@ -337,11 +400,14 @@ int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
 // so that a registration of the value, should the lower library end this
 // session by itself and hand the value out again meanwhile, keeps us off
 // the new session.
-void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration) {
+// An open that the host's cleanup cancelled in its window leaves the close
+// to that cleanup, whose mark must stand.
+void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration, tOpenInFlight* opening) {
   bool keptOldRecord = false;
   tCloseInFlight flight;
   {
     tExclusiveHolder registry(registryLock);
+    if (opening != nullptr && endOpenInFlight(*opening)) return;
     endClosesInFlightOf(session);
     keptOldRecord = !recordIsNew && lookupSession(session) != nullptr;
     if (keptOldRecord) beginCloseInFlight(flight, session);
@@ -350,7 +416,7 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
   if (!keptOldRecord) {
     // As ViDazoHx_Close(), told apart only for the probes.
     if (isUnsupportedSession(session)) return;
-    closeOnce(tCloseTarget{session, kAnyGeneration}, kLibraryCloseAttribute, kUndoClose, true);
+    closeOnce(tCloseTarget{session, kAnyGeneration}, kLibraryCloseAttribute, kUndoClose, tCloser::host);
     return;
   }
   if (withdrawRegistration) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
@@ -367,7 +433,7 @@ void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistrati
 int32_t sessionCleanupProc(uintptr_t session) {
   if (!isUnsupportedSession(static_cast<uint32_t>(session))) {
     const int32_t status = closeOnce(tCloseTarget{static_cast<uint32_t>(session), kAnyGeneration},
-                                     kLibraryCloseAttribute, kCleanupClose, false);
+                                     kLibraryCloseAttribute, kCleanupClose, tCloser::cleanup);
     traceOwnClose(tOwnClose::cleanup, static_cast<uint32_t>(session), status);
   }
   return StatusSuccess;

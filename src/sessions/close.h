@@ -21,7 +21,9 @@ constexpr uint32_t kLibraryCloseAttribute = 1;
 // library's locks, when it cleans up. Closes the session with attribute 1
 // and returns 0 whatever the close answered. Blocks as ViDazoHx_Close() does,
 // except that a close of the value already in flight is left to finish on
-// its own: the procedure returns at once.
+// its own: the procedure returns at once. A value with no record whose
+// ViDazoHx_Open() is under way (past its cleanup registration) is closed
+// all the same, and that open is cancelled (tOpenInFlight, registry.h).
 int32_t sessionCleanupProc(uintptr_t session);
 
 // finishPutOffClose()
@@ -37,13 +39,16 @@ int32_t finishPutOffClose(uint32_t session, uint64_t generation);
 
 // finishPendingParentClose()
 //
-// Finishes the put-off close of `parent` (the record of `generation`) once a
-// re-registration has moved its last child away (tRegistration::
-// emptiedParent): withdraws its host registration, closes it with attribute
-// 1 in the lower library and removes its record, as the close of that child
-// would have. Does nothing when that record is gone, has gained a child or
-// no longer waits for its children. Called with no lock held, on the thread
-// of the open that re-registered the child; blocks as ViDazoHx_Close() does.
+// Runs again the put-off close of `parent` (the record of `generation`)
+// once a re-registration has taken a child from its list (tRegistration::
+// leftParent), as the close of that child would have: when nothing below the
+// parent is lent out any more, closes its remaining children (attribute 1),
+// withdraws its host registration, closes it with attribute 1 in the lower
+// library and removes its record; otherwise marks the busy sessions below
+// it, whose last region then runs the close again. Does nothing when that
+// record is gone or no longer waits for its children. Called with no lock
+// held, on the thread of the open that re-registered the child; blocks as
+// ViDazoHx_Close() does.
 int32_t finishPendingParentClose(uint32_t parent, uint64_t generation);
 
 // undoRefusedOpen()
@@ -55,5 +60,10 @@ int32_t finishPendingParentClose(uint32_t parent, uint64_t generation);
 // closes only the lower session, after withdrawing the host registration
 // the open made if `withdrawRegistration`: the record is the host's earlier
 // session, with its children, and stays as it is. Otherwise closes as
-// ViDazoHx_Close(session, kLibraryCloseAttribute). Called with no lock held.
-void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration);
+// ViDazoHx_Close(session, kLibraryCloseAttribute). `opening`: the open's
+// mark (ViDazoHx_Open() past its cleanup registration), ended here; when the
+// host's cleanup cancelled it, that cleanup closes the session and the undo
+// does nothing. Called with no lock held.
+struct tOpenInFlight;
+void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration,
+                     tOpenInFlight* opening = nullptr);

@@ -13,6 +13,7 @@
 #include "adapter/hostRuntime.h"
 #include "adapter/status.h"
 #include "protons/trace/traceEvents.h"
+#include "protons/seam/seam.h"
 #include "sessions/close.h"
 #include "sessions/registry.h"
 
@@ -42,18 +43,20 @@ void reserveIrqContexts(uint32_t session, int32_t* status) {
 // undoOpen(): closes the new session on the library's account and hands the
 // failure back; the close's own answer does not change it. `recordIsNew`:
 // the record the value has, if any, was made by this open.
-int32_t undoOpen(uint32_t session, int32_t status, bool recordIsNew, bool withdrawRegistration) {
-  undoRefusedOpen(session, recordIsNew, withdrawRegistration);
+int32_t undoOpen(uint32_t session, int32_t status, bool recordIsNew, bool withdrawRegistration,
+                 tOpenInFlight* opening = nullptr) {
+  undoRefusedOpen(session, recordIsNew, withdrawRegistration, opening);
   traceOwnClose(tOwnClose::undoOpen, session, status);
   return status;
 }
 
-// registerOpened(): records the new session and finishes the close of a
-// parent that the registration left without the children it waited for.
-int32_t registerOpened(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome) {
-  const int32_t status = registerSession(sessionOut, parent, outcome);
-  if (outcome->emptiedParent != 0) {
-    finishPendingParentClose(outcome->emptiedParent, outcome->emptiedParentGeneration);  // the open's own outcome stands
+// registerOpened(): records the new session and runs again the put-off
+// close of a parent that the registration took the value from.
+int32_t registerOpened(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome,
+                       tOpenInFlight* opening = nullptr) {
+  const int32_t status = registerSession(sessionOut, parent, outcome, opening);
+  if (outcome->leftParent != 0) {
+    finishPendingParentClose(outcome->leftParent, outcome->leftParentGeneration);  // the open's own outcome stands
   }
   return status;
 }
@@ -74,20 +77,30 @@ int32_t openSession(const char* bitfile, const char* signature, const char* reso
 
   const uint32_t session = *sessionOut;
   reserveIrqContexts(session, &status);
+  // From the cleanup registration to the record the host may run the
+  // cleanup procedure, which finds no record: it closes the session below
+  // and cancels this open through the mark (HostCancelled, nothing
+  // recorded, nothing closed again). The mark names this open, not the
+  // value, which the lower library may hand to another open once closed.
+  tOpenInFlight opening;
+  beginOpenInFlight(opening, session);
   // Registered even when a reservation failed, so the undo close withdraws
   // exactly what every open registers. A refused registration is not
   // withdrawn: where the value kept the record of a session the lower
   // library ended, the newest registration of the value is that session's.
-  const int32_t registered = hostSetCleanupProc(sessionCleanupProc, session, kCleanupSessionMode);
-  if (registered != StatusSuccess) {
-    traceRegistrationRefused(session, kCleanupSessionMode, registered);
-    return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure, false, false);
+  const int32_t cleanupRegistered = hostSetCleanupProc(sessionCleanupProc, session, kCleanupSessionMode);
+  if (cleanupRegistered != StatusSuccess) {
+    traceRegistrationRefused(session, kCleanupSessionMode, cleanupRegistered);
+    return undoOpen(session, status < 0 ? status : StatusUnexpectedFailure, false, false, &opening);
   }
-  if (status < 0) return undoOpen(session, status, false, true);
+  reachSeam(tSeam::openAfterCleanupRegistered);
+  if (status < 0) return undoOpen(session, status, false, true, &opening);
   // A session that could not be recorded could not start FIFOs or lend
   // regions, so it is not handed out half-usable.
   tRegistration registration;
-  mergeStatus(&status, registerOpened(sessionOut, 0, &registration));
+  const int32_t registered = registerOpened(sessionOut, 0, &registration, &opening);
+  if (registered == StatusHostCancelled) return registered;  // the cleanup closed it; the warning is moot
+  mergeStatus(&status, registered);
   if (status < 0) return undoOpen(session, status, registration.inserted, true);
   return status;
 }

@@ -6,24 +6,78 @@
 
 #include "sessions/registry.h"
 
+#include <pthread.h>
+
 #include "adapter/status.h"
 #include "protons/cppNewDelete/memoryAllocation.h"
 #include "protons/probes/probes.h"
+#include "protons/seam/seam.h"
 #include "protons/status/statusCodes.h"
 
 // The module-entry object (init_priority 200) binds the lower library when it
-// is constructed and unbinds it when destroyed. These three must already exist
-// then and must outlive it, so they come first (lower number) and, sharing one
-// priority in one file, are built in the order written and destroyed in
-// reverse: the lock before the status it reports into, the map last.
+// is constructed and unbinds it when destroyed. These three, and the
+// close-end signal below, must already exist then and must outlive it, so
+// they come first (lower number) and, sharing one priority in one file, are
+// built in the order written and destroyed in reverse: the signal and the
+// lock before the status they report into, the map last.
 tOrderedMap<tSessionState> sessionRegistry __attribute__((init_priority(150)));
 tStatus registryLoadStatus __attribute__((init_priority(150)));
 tSharedExclusiveLock registryLock __attribute__((init_priority(150)))(registryLoadStatus);
-// Manual reset: set whenever a close in flight ends, reset by a waiter that
-// still sees its close linked, both under registryLock.
-tEvent closeInFlightEnded __attribute__((init_priority(150)))(false, false, registryLoadStatus);
 
 namespace {
+
+// The line an event reports when its condition cannot be made: this is the
+// same failure.
+constexpr int32_t kLineConditionInit = 1743;
+
+// What wakes the closes that wait for a close in flight: a count of the
+// closes in flight that ended, and a condition on it. A waiter reads the
+// count under registryLock while it finds its close still linked, and
+// sleeps only while the count is unchanged, looked at under the signal's
+// own mutex; an end after that look raises the count, so it wakes every
+// waiter whatever the others do. (A shared manual-reset event lost such
+// wake-ups: a waiter whose close was still in flight reset it before
+// another, whose close had just ended, looked again.)
+class tCloseEndSignal {
+ public:
+  explicit tCloseEndSignal(tStatus& status) noexcept : mutex_(status) {
+    if (status.isError()) return;
+    created_ = pthread_cond_init(&condition_, nullptr) == 0;
+    if (!created_) status.offerCode(StatusSyncInitFailed, kComponentName, kFileSynchronization, kLineConditionInit);
+  }
+  ~tCloseEndSignal() {
+    if (created_) pthread_cond_destroy(&condition_);
+  }
+  tCloseEndSignal(const tCloseEndSignal&) = delete;
+  tCloseEndSignal& operator=(const tCloseEndSignal&) = delete;
+
+  // Caller holds registryLock (shared is enough).
+  uint64_t endedCount() const { return ended_; }
+  // Caller holds registryLock exclusively; takes the signal's mutex.
+  void announceEnd() {
+    tMutexHolder hold(mutex_);
+    ++ended_;
+    if (created_) pthread_cond_broadcast(&condition_);
+  }
+  // Blocks while the count is `seen`. Caller holds no lock. Without a
+  // condition (its creation failed at load, which every ViDazoHx_Open then
+  // reports) it returns at once and the caller looks again.
+  void waitPast(uint64_t seen) {
+    tMutexHolder hold(mutex_);
+    while (created_ && ended_ == seen) {
+      if (pthread_cond_wait(&condition_, mutex_.native()) != 0) return;
+    }
+  }
+
+ private:
+  tMutex mutex_;
+  pthread_cond_t condition_{};
+  bool created_ = false;
+  uint64_t ended_ = 0;  // written under registryLock held exclusively and mutex_
+};
+
+// Built after registryLock and reporting into the same status.
+tCloseEndSignal closeInFlightEnded __attribute__((init_priority(150)))(registryLoadStatus);
 
 // The generation of the last record registered; guarded by registryLock.
 uint64_t lastGeneration = 0;
@@ -47,7 +101,7 @@ void unlinkClosesInFlight(Ends ends) {
       link = &(*link)->next;
     }
   }
-  if (ended) closeInFlightEnded.set();
+  if (ended) closeInFlightEnded.announceEnd();
 }
 
 bool isCloseInFlight(uint64_t token) {
@@ -55,6 +109,24 @@ bool isCloseInFlight(uint64_t token) {
     if (entry->token == token) return true;
   }
   return false;
+}
+
+// The opens between their host cleanup registration and their record;
+// guarded by registryLock.
+tOpenInFlight* opensInFlight = nullptr;
+
+// takeOpenInFlight()
+// Unlinks `entry` if it is linked; returns whether a cleanup cancelled it.
+// Caller holds registryLock exclusively.
+bool takeOpenInFlight(tOpenInFlight& entry) {
+  for (tOpenInFlight** link = &opensInFlight; *link != nullptr; link = &(*link)->next) {
+    if (*link == &entry) {
+      *link = entry.next;
+      break;
+    }
+  }
+  entry.next = nullptr;
+  return entry.cancelled;
 }
 
 // True when `candidate` is `record` or lies above it on its parent chain:
@@ -69,15 +141,16 @@ bool isSelfOrAncestor(const tSessionState* candidate, const tSessionState* recor
 
 // leaveParent()
 // Takes `session` off its parent's list. A parent whose close was put off
-// for its children and has none left now would otherwise never close: the
-// caller is told to finish that close, as the child's own close would.
+// for its children may have waited for this one alone: the caller is told
+// to run that close again, as the child's own close would, and it goes
+// ahead once nothing below the parent is lent out.
 void leaveParent(tSessionState& record, uint32_t session, tRegistration* outcome) {
   tSessionState* parent = record.parentState;
   parent->childSessions.removeFirst(session);
   record.parentState = nullptr;
-  if (parent->closePendingOnChildren && parent->childSessions.empty()) {
-    outcome->emptiedParent = keyOfRecord(parent);
-    outcome->emptiedParentGeneration = parent->generation;
+  if (parent->closePendingOnChildren) {
+    outcome->leftParent = keyOfRecord(parent);
+    outcome->leftParentGeneration = parent->generation;
   }
 }
 
@@ -174,18 +247,22 @@ void removeSession(uint32_t session) {
 // Blocks on registryLock (exclusive). Once the map's node allocation has
 // failed its flag stays set, and every registration reports
 // StatusMemoryFull from then on, even when its own insertion worked.
-int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome) {
+int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome, tOpenInFlight* opening) {
   tRegistration ignored;
   if (outcome == nullptr) outcome = &ignored;
   tExclusiveHolder registry(registryLock);
+  // The host's cleanup closed this very session in the open's window (and
+  // the lower library may have handed its value out since): record nothing.
+  if (opening != nullptr && takeOpenInFlight(*opening)) return StatusHostCancelled;
   const uint32_t session = *sessionOut;
   endClosesInFlightOf(session);
   tSessionState* record = sessionRegistry.emplace(session, &outcome->inserted);
   int32_t status = containerCheck(sessionRegistry.allocationFailed());
   if (record == nullptr) return status;  // the map could not grow: StatusMemoryFull, nothing recorded
-  // The lower library hands a value out only to a new session: a kept
-  // record describes that one now, and a close the library started for the
-  // session that had the value before must not reach it.
+  // A kept record carries its flags, FIFO records (regions out included)
+  // and children over to the session that now has the value (see "A kept
+  // record" in registry.h); only a close the library decided on before this
+  // registration is kept off it, by the new generation.
   record->generation.store(++lastGeneration, std::memory_order_release);
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent, outcome));
   if (status >= 0 && parent == 0) unlinkFromParent(*record, session, outcome);
@@ -194,8 +271,29 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistrati
   return status;
 }
 
+void beginOpenInFlight(tOpenInFlight& entry, uint32_t session) {
+  tExclusiveHolder registry(registryLock);
+  entry.session = session;
+  entry.cancelled = false;
+  entry.next = opensInFlight;
+  opensInFlight = &entry;
+}
+
+bool endOpenInFlight(tOpenInFlight& entry) { return takeOpenInFlight(entry); }
+
+bool cancelOpensInFlightOf(uint32_t session) {
+  bool cancelled = false;
+  for (tOpenInFlight* entry = opensInFlight; entry != nullptr; entry = entry->next) {
+    if (entry->session != session || entry->cancelled) continue;
+    entry->cancelled = true;
+    cancelled = true;
+  }
+  return cancelled;
+}
+
 void beginCloseInFlight(tCloseInFlight& entry, uint32_t session) {
   entry.session = session;
+  entry.closer = pthread_self();
   entry.token = ++lastCloseToken;
   entry.next = closesInFlight;
   closesInFlight = &entry;
@@ -210,9 +308,11 @@ void endClosesInFlightOf(uint32_t session) {
   unlinkClosesInFlight([&](const tCloseInFlight& linked) { return linked.session == session; });
 }
 
-uint64_t closeInFlightToken(uint32_t session) {
+uint64_t closeInFlightToken(uint32_t session, bool* byThisThread) {
   for (const tCloseInFlight* entry = closesInFlight; entry != nullptr; entry = entry->next) {
-    if (entry->session == session) return entry->token;
+    if (entry->session != session) continue;
+    if (byThisThread != nullptr) *byThisThread = pthread_equal(entry->closer, pthread_self()) != 0;
+    return entry->token;
   }
   return 0;
 }
@@ -223,17 +323,18 @@ bool closeStillInFlight(const tCloseInFlight& entry) {
 }
 
 // waitForCloseInFlight()
-// The event is reset only by a waiter whose close is still linked, and set
-// after every unlink, both under registryLock: a close that ends after our
-// look sets it after our reset, and another waiter resets it again only
-// while a close is still in flight, whose end sets it once more.
+// Reads the count of ended closes while it still finds its close linked,
+// under registryLock, and sleeps only until that count changes: an end after
+// the look always wakes it (see tCloseEndSignal).
 void waitForCloseInFlight(uint64_t token) {
   for (;;) {
+    uint64_t seen = 0;
     {
       tSharedHolder registry(registryLock);
       if (!isCloseInFlight(token)) return;
-      closeInFlightEnded.reset();
+      seen = closeInFlightEnded.endedCount();
     }
-    closeInFlightEnded.wait();
+    reachSeam(tSeam::closeWaitAfterLook);
+    closeInFlightEnded.waitPast(seen);
   }
 }

@@ -13,6 +13,7 @@
 //
 //   registryLock -> a record's sessionLock -> a FIFO's acquireMutex
 //                -> that FIFO's regionMutex -> an event's own mutex
+//   registryLock -> the close-end signal's mutex
 //
 // * registryLock guards the map itself and, in every record, childSessions,
 //   parentState and closePendingOnChildren. Opening and closing hold it
@@ -35,8 +36,14 @@
 //   sessions with registryLock held; every other lower-library and host call
 //   of opening and closing runs with no lock held.
 // * A host's close that waits for another close of its value in flight
-//   waits with no lock held, on an event that the ending close sets under
-//   registryLock (the event's own mutex comes last in the order).
+//   waits with no lock held, on a signal (a count of ended closes and a
+//   condition) that the ending close raises under registryLock; the
+//   signal's own mutex comes last. The waiter reads the count while it
+//   still finds its close linked and sleeps only while the count is
+//   unchanged, so an end is never lost to what other waiters do. Earlier
+//   releases shared one manual-reset event: a waiter whose close was still
+//   in flight reset it before another, whose close had just ended, looked
+//   again, and that one slept until an unrelated close ended.
 //
 // Life of a record.
 //
@@ -45,8 +52,8 @@
 //                        |  ^                                        ^
 //   close refused while  |  | (never reset;                          |
 //   regions are out      v  |  the record stays usable)              |
-//                    pending ------ last region back / last child ---+
-//                                   closed: the close runs again
+//                    pending ------ last region of its subtree back ---+
+//                                   the whole close runs again
 //
 // * A record is inserted by registerSession() and removed by the close of
 //   its session or of an ancestor, or at once by registerSession() when its
@@ -54,8 +61,16 @@
 //   calling the lower library or the host.
 // * A close removes a record only after it has closed its whole subtree of
 //   resource sessions, deepest first; a descendant with regions lent out
-//   keeps its ancestors registered and marked (closePendingOnChildren), and
-//   the close of the last busy descendant closes the marked ancestors.
+//   keeps its ancestors registered and marked (closePendingOnChildren).
+//   Each time a child of a marked session closes, or moves away by a
+//   registration, the marked session's close runs again once nothing in
+//   its subtree is lent (children gained since are closed with it, with
+//   attribute 1, as a second host close would); while something is, the
+//   busy descendants are marked, closing nothing, so that the last region
+//   of the subtree runs it. Earlier releases ran it only when the list of
+//   children was empty: a parent that gained a child after its close was
+//   put off, or while the last busy child's close was under way, stayed
+//   open below for good, with that child.
 // * A value can be handed to a new session once its session is closed, and
 //   the new record often lands in the freed block: a close the library
 //   starts on its own account names its record by `generation`, drawn from
@@ -70,8 +85,9 @@
 // * Who closes. Exactly one closer closes a session instance below: the
 //   close that removes its record under registryLock (the host's, the
 //   cleanup procedure's, an open's undo, a put-off close finished by the
-//   last release, a pending parent's after its last child, or an
-//   ancestor's for an idle descendant). Descendants are closed below with
+//   last release, a pending parent's once its subtree is idle, or an
+//   ancestor's for an idle descendant), or the cleanup procedure that
+//   cancelled an open in its window (see below). Descendants are closed below with
 //   the lock held; the session itself, and a pending parent, after it is
 //   let go: the host registration is withdrawn first, then the lower close
 //   runs.
@@ -100,10 +116,14 @@
 //   registration are the new session's. Every registration, of a new
 //   record or a kept one, draws a new generation, so a close the library
 //   decided on for the earlier session is skipped too.
-// * A registration that moves or unlinks the last child of a parent whose
-//   close waited for its children reports that parent; the open that
-//   registered finishes its close (attribute 1) on its own thread, as that
-//   child's close would have.
+// * A registration that moves or unlinks a child of a parent whose close
+//   waited for its children reports that parent; the open that registered
+//   runs its close again (attribute 1) on its own thread, as that child's
+//   close would have.
+// * A close on the thread that runs the close in flight it meets (a host
+//   that closes from inside RTSetCleanupProc() while we withdraw) answers
+//   0 at once, as the cleanup does: waiting would wait for itself.
+//
 // * An open refused for a value that still has a record from an earlier
 //   session (the lower library closed that one on its own and handed the
 //   value out again) closes only the lower session it opened, withdrawing
@@ -112,12 +132,42 @@
 //   session to clear. Earlier releases undid it with a full close of the
 //   value, which closed the earlier session's record and its subtree.
 //
+// An open in its window. ViDazoHx_Open() registers the cleanup procedure
+// before the registry records the session, and the host may run it in
+// between. The open links a tOpenInFlight before registering; a cleanup
+// that finds no record and no close in flight cancels every open of the
+// value so linked, marks its own close in flight and closes the session
+// below itself. The open, at its registration or undo, finds itself
+// cancelled: it answers StatusHostCancelled, records nothing and closes
+// nothing (the cleanup's mark must stand). The mark is the open's own, not
+// the value's: once the cleanup closed the session, the lower library may
+// hand the value to another open, whose record the cancelled open must not
+// take for its own. Earlier releases recorded the closed session, answered
+// 0, and left the record to the next open of the value.
+//
+// A kept record. Registering a value that has a record keeps it, with its
+// flags, FIFO records (regions out included) and children; only the parent
+// link is applied, and a new generation drawn. That is right for a lower
+// library that answers a second open of one session with the same value.
+// This library relies on the lower library's contract that a session with
+// regions out is ended only through this library's close, so a record kept
+// for a new session has nothing lent. Where a lower library ends such a
+// session on its own and hands the value out again, the new session
+// inherits what the record carries: when one of the earlier session's
+// regions comes back its elements go back on the value, and the last of
+// them finishes a put-off close on the new session; its resource sessions
+// are closed with it. Only a close the library decided on before the
+// registration (named by the old generation) and a close of the earlier
+// session still in flight stay off it. Such a lower library has already
+// taken the DMA memory out from under the host; we cannot make that safe.
 // Objects with static storage. sessionRegistry, registryLoadStatus,
-// registryLock and the event that wakes closes waiting for a close in
+// registryLock and the signal that wakes closes waiting for a close in
 // flight are constructed with init_priority(150), in that order, before
 // the module-entry object (init_priority(200), protons/dll/posix/tDLLMain.cpp)
 // binds the lower library, and destroyed after it has unbound it.
 #pragma once
+
+#include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
@@ -161,17 +211,18 @@ extern tSharedExclusiveLock registryLock;
 struct tRegistration {
   bool inserted = false;  // a new record; false: the value had one already, which was kept
   // A parent whose close was put off for its children and whose list this
-  // registration emptied by moving the value away: the caller finishes that
-  // close (finishPendingParentClose()). 0: none.
-  uint32_t emptiedParent = 0;
-  uint64_t emptiedParentGeneration = 0;
+  // registration took the value from: the caller runs that close again
+  // (finishPendingParentClose()), which closes it once nothing below it is
+  // lent out. 0: none.
+  uint32_t leftParent = 0;
+  uint64_t leftParentGeneration = 0;
 };
 
 // registerSession()
 //
 // Records the session held in *sessionOut, linked under `parent` (0: none).
-// An already registered value keeps its record; only the parent link is
-// applied to it, moving it from its former parent's list (a link to the
+// An already registered value keeps its record, with everything it carries
+// (see "A kept record" above); only the parent link is applied to it, moving it from its former parent's list (a link to the
 // parent it has already changes nothing). The lower library hands a value
 // out only after its close returned, so a close of the value still marked
 // in flight is over: its mark ends here. Blocks on registryLock, which it
@@ -184,7 +235,14 @@ struct tRegistration {
 // gone again. On other failures a newly inserted record stays: the caller
 // closes the session, which removes it. `outcome` (optional) receives what
 // the caller must know to undo or finish its work.
-int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome = nullptr);
+//
+// `opening` (ViDazoHx_Open() only): the open's mark, linked since before
+// its host cleanup registration; it ends here. When the host's cleanup
+// cancelled it (cancelOpensInFlightOf()), nothing is recorded and
+// StatusHostCancelled is returned: that cleanup closes the session.
+struct tOpenInFlight;
+int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistration* outcome = nullptr,
+                        tOpenInFlight* opening = nullptr);
 
 // lookupSession()
 //
@@ -215,8 +273,40 @@ void removeSession(uint32_t session);
 struct tCloseInFlight {
   uint32_t session = 0;
   uint64_t token = 0;  // unique per close, never reused; 0: not linked yet
+  pthread_t closer{};  // the thread running the close
   tCloseInFlight* next = nullptr;
 };
+
+// An open between its host cleanup registration and its record: the window
+// in which the host may run the session's cleanup procedure while the
+// library has no record of it. Lives on the opener's stack, linked into one
+// process-wide list under registryLock.
+struct tOpenInFlight {
+  uint32_t session = 0;
+  bool cancelled = false;  // the host's cleanup closes the session; the open records nothing
+  tOpenInFlight* next = nullptr;
+};
+
+// beginOpenInFlight()
+//
+// Links `entry` for `session`. Blocks on registryLock (exclusive); the
+// caller holds no lock and has not registered the cleanup procedure yet.
+void beginOpenInFlight(tOpenInFlight& entry, uint32_t session);
+
+// endOpenInFlight()
+//
+// Unlinks `entry` (registerSession() does it too); returns whether the
+// host's cleanup cancelled the open. The caller holds registryLock
+// exclusively.
+bool endOpenInFlight(tOpenInFlight& entry);
+
+// cancelOpensInFlightOf()
+//
+// Cancels every open of `session` in its window; returns whether there was
+// one. Called by the host's cleanup, which found no record and no close in
+// flight for the value, and then closes it below itself. The caller holds
+// registryLock exclusively.
+bool cancelOpensInFlightOf(uint32_t session);
 
 // beginCloseInFlight()
 //
@@ -240,9 +330,10 @@ void endClosesInFlightOf(uint32_t session);
 
 // closeInFlightToken()
 //
-// The token of the close of `session` in flight, or 0. The caller holds
-// registryLock.
-uint64_t closeInFlightToken(uint32_t session);
+// The token of the close of `session` in flight, or 0; `byThisThread`
+// (optional) tells whether the calling thread runs that close. The caller
+// holds registryLock.
+uint64_t closeInFlightToken(uint32_t session, bool* byThisThread = nullptr);
 
 // closeStillInFlight()
 //
@@ -254,7 +345,9 @@ bool closeStillInFlight(const tCloseInFlight& entry);
 // waitForCloseInFlight()
 //
 // Blocks until the close of `token` has ended (returns at once when it
-// already has). Takes registryLock shared for each look; the caller holds no
-// lock. Never called from the host's cleanup procedure: the close waited for
-// withdraws that procedure first, and a withdrawal may wait for it to return.
+// already has), however many other closes wait or end meanwhile. Takes
+// registryLock shared for each look; the caller holds no lock. Never called
+// from the host's cleanup procedure (the close waited for withdraws that
+// procedure first, and a withdrawal may wait for it to return), nor on the
+// thread that runs the close waited for.
 void waitForCloseInFlight(uint64_t token);

@@ -202,6 +202,74 @@ uint32_t Script::operator()(const Step& step) {
   return 0;
 }
 
+void Instances::ask(uint32_t value) {
+  auto found = current_.find(value & ~kRoutedBit);
+  if (found != current_.end()) asked_.insert(found->second);
+}
+
+// A failed lower close excuses its instance and those of every session
+// above it: a parent whose close waited for it is documented to stay open.
+// "Above" follows the values as the host linked them, as the library's
+// records do (a value handed out again keeps its record, and the records
+// below it keep pointing at the value).
+void Instances::lowerCall(const std::string& call, int32_t result, uint32_t opened) {
+  const bool open = call == "Open", openResource = call.rfind("OpenResource ", 0) == 0;
+  const auto argument = [&call] { return static_cast<uint32_t>(std::stoul(call.substr(call.find(' ') + 1))) & ~kRoutedBit; };
+  if ((open || openResource) && result >= 0) {
+    const uint32_t value = opened & ~kRoutedBit;
+    parentValue_[value] = openResource ? argument() : 0;
+    current_[value] = ++last_;
+    value_[last_] = value;
+    return;
+  }
+  if (call.rfind("Close ", 0) != 0) return;
+  const uint32_t value = argument();
+  auto found = current_.find(value);
+  if (result >= 0 && found != current_.end()) {
+    value_.erase(found->second);
+    current_.erase(found);
+  }
+  if (result >= 0) return;
+  uint32_t at = value;
+  for (int depth = 0; at != 0 && depth < 64; ++depth, at = parentValue_[at]) {
+    if (current_.count(at) != 0) excused_.insert(current_[at]);
+  }
+}
+
+void Instances::restart(const Model& model) {
+  clear();
+  for (uint32_t value : model.lowerOpen) current_[value] = ++last_, value_[last_] = value;
+  for (const auto& entry : model.sessions) parentValue_[entry.first] = entry.second.parent;
+}
+
+std::string Instances::unclosed() const {
+  for (uint64_t instance : asked_) {
+    auto open = value_.find(instance);
+    if (open == value_.end() || excused_.count(instance) != 0) continue;
+    return "session " + std::to_string(open->second) + " (instance " + std::to_string(instance) +
+           "), whose close the host asked for, is still open below with no region out";
+  }
+  return "";
+}
+
+void Driver::askCloses(const Step& step) {
+  if (step.op == Op::Close && (step.session & kUnsupportedBit) == 0) instances_.ask(step.session);
+  if (step.op != Op::HostCleanup) return;
+  std::vector<HostRuntimeSim_Registration> registrations(HostRuntimeSim_ListCleanup(nullptr, 0));
+  const uint32_t listed = HostRuntimeSim_ListCleanup(registrations.data(), static_cast<uint32_t>(registrations.size()));
+  for (uint32_t index = 0; index < listed && index < registrations.size(); ++index) {
+    if (registrations[index].mode == 2) instances_.ask(static_cast<uint32_t>(registrations[index].argument));
+  }
+}
+
+std::string Driver::followInstances(const Oracle& actual, uint32_t opened) {
+  for (std::size_t index = 0; index < actual.actual.size(); ++index) {
+    instances_.lowerCall(actual.actual[index], actual.results[index], opened);
+  }
+  if (!model_.lent.empty() || HostRuntimeSim_ListReferences(nullptr, 0) != 0) return "";
+  return instances_.unclosed();
+}
+
 Driver::Driver() { reset(); }
 
 void Driver::reset() {
@@ -214,6 +282,7 @@ void Driver::reset() {
   model_.registryFailed = sessionRegistry.allocationFailed();
   closedValues_.clear();
   history_.clear();
+  instances_.clear();
 }
 
 uint32_t Driver::pickSession(Choices& choices) {
@@ -530,6 +599,7 @@ std::string Driver::adopt(const std::vector<Model>& candidates) {
       HostRuntimeSim_ListCleanup(registrations.data(), registrations.size());
       model_.cleanups.clear();
       for (const auto& registration : registrations) model_.cleanups.push_back(static_cast<uint32_t>(registration.argument));
+      instances_.restart(model_);
       difference = checkState();
       if (difference.empty()) return "";
     }
@@ -590,6 +660,7 @@ std::string Driver::run(const Step& step) {
   if (step.inject == Inject::broker) VoKelSrvSim_InjectStatus(step.function.c_str(), 1, step.answer);
   ViDazoSim_ClearJournal();
   VoKelSrvSim_JournalClear();
+  askCloses(step);
   if (step.inject == Inject::allocation) failAllocation(static_cast<uint64_t>(step.answer));
   Observed seen;
   uint32_t arrayCount = 0;
@@ -604,6 +675,7 @@ std::string Driver::run(const Step& step) {
   const Oracle actual = readLowerJournal();
   const std::set<uint32_t> openBefore = model_.lowerOpen;
   std::string difference = compare(step, status, seen, actual, arrayCount, allocationFailed);
+  if (difference.empty()) difference = followInstances(actual, seen.session);
   for (uint32_t value : openBefore) {
     if (model_.lowerOpen.count(value) == 0) closedValues_.push_back(value);
   }

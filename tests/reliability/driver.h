@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,34 @@ std::string describe(const Step& step);
 
 class Driver;
 
+// Session instances as the lower library opened and closed them, told
+// apart by instance rather than by value (values are handed out again).
+// Checks a promise of the header without the model: once no region is
+// out, no instance whose close the host asked for is open below, unless a
+// lower close it waited for (its own or a resource session's below it)
+// answered an error.
+class Instances {
+ public:
+  void clear() { *this = Instances(); }
+  // The host asks for the close of whatever instance has `value` now.
+  void ask(uint32_t value);
+  // One lower call of a step as the model writes it ("Close 5 1"), in
+  // journal order; `opened` is the value an open handed out.
+  void lowerCall(const std::string& call, int32_t result, uint32_t opened);
+  // After steps it could not follow one by one (two threads): starts again
+  // from the sessions open below, none of them asked to close yet.
+  void restart(const Model& model);
+  // "" or the first asked instance still open below.
+  std::string unclosed() const;
+
+ private:
+  uint64_t last_ = 0;
+  std::map<uint32_t, uint64_t> current_;      // value -> the instance open with it
+  std::map<uint32_t, uint32_t> parentValue_;  // value -> the value it was last opened under (0: none)
+  std::map<uint64_t, uint32_t> value_;        // open instance -> value
+  std::set<uint64_t> asked_, excused_;
+};
+
 Step makeStep(Op op, uint32_t session = 0, uint32_t fifo = 6, uint32_t count = 8);
 
 // Runs steps in order through a driver, stopping at the first difference.
@@ -115,6 +145,11 @@ class Driver {
   Observed last_;
   std::vector<uint32_t> closedValues_;
   std::vector<Step> history_;
+  Instances instances_;
+  // The instances a step asks to close (Close, host cleanup), then its lower
+  // calls; "" or the unclosed instance once no region is out.
+  void askCloses(const Step& step);
+  std::string followInstances(const Oracle& actual, uint32_t opened);
 };
 
 }  // namespace reliability

@@ -96,15 +96,15 @@ bool Model::isDescendant(uint32_t candidate, uint32_t ancestor) const {
 }
 
 // A value leaving its parent's list by re-registration is gone from there
-// as if it had closed: when it was the last child a put-off close of the
-// parent waited for, that close finishes now, on the library's account.
+// as if it had closed: a put-off close of the parent that waited for its
+// children runs again now, on the library's account.
 void Model::leaveParent(Oracle& o, uint32_t session) {
   const uint32_t parent = sessions[session].parent;
   sessions[session].parent = 0;
   if (parent == 0 || sessions.count(parent) == 0) return;
   auto& old = sessions[parent].children;
   old.erase(std::remove(old.begin(), old.end(), session), old.end());
-  if (!sessions[parent].closePendingOnChildren || !old.empty()) return;
+  if (!sessions[parent].closePendingOnChildren) return;
   closePendingParent(o, parent, 1);
 }
 
@@ -163,6 +163,14 @@ int32_t Model::open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Ob
     return failure;
   }
   cleanups.push_back(session);
+  // From its cleanup registration to its record the host's cleanup may
+  // run: it closes the session itself, and the open then records nothing,
+  // closes nothing and answers HostCancelled (or its earlier error).
+  opening[session] = false;
+  reach(tSeam::openAfterCleanupRegistered);
+  const bool cancelled = opening[session];
+  opening.erase(session);
+  if (cancelled) return status < 0 ? status : kCancelled;
   // Every failure after the lower open closes the session again.
   if (status < 0 || (merge(&status, registerSession(o, session, 0)), status < 0)) {
     undoOpen(o, session, hadRecord, true);
@@ -276,12 +284,30 @@ void Model::remove(uint32_t session) {
   }
 }
 
+// Whether a session below `session` has regions out; each such session is
+// marked as a refused close would mark it, and nothing is closed.
+bool Model::markBusyBelow(uint32_t session) {
+  bool busy = false;
+  for (uint32_t child : sessions[session].children) {
+    if (sessions.count(child) == 0) continue;
+    const bool own = hasRegionsOut(sessions[child]);
+    if (own) sessions[child].closePending = true;
+    const bool below = markBusyBelow(child);
+    if (below) sessions[child].closePendingOnChildren = true;
+    busy = busy || own || below;
+  }
+  return busy;
+}
+
 Model::Settled Model::settle(Oracle& o, uint32_t session, bool onlyPendingParent, uint32_t* pendingParent) {
   auto found = sessions.find(session);
   // An unknown value is closed in the lower library all the same.
   if (found == sessions.end()) return onlyPendingParent ? Settled::skipped : Settled::closable;
-  // A parent closes on its own account only while it waits for no child.
-  if (onlyPendingParent && (!found->second.closePendingOnChildren || !found->second.children.empty())) {
+  // A parent whose close waits for its children closes on its own account,
+  // with every child it has by then, only once nothing below it is lent;
+  // until then the sessions holding regions below it are marked, so that
+  // the last region back runs its close again.
+  if (onlyPendingParent && (!found->second.closePendingOnChildren || markBusyBelow(session))) {
     return Settled::skipped;
   }
   // Regions out in the session or below refuse the close.
@@ -291,8 +317,8 @@ Model::Settled Model::settle(Oracle& o, uint32_t session, bool onlyPendingParent
     auto& siblings = sessions[parent].children;
     auto first = std::find(siblings.begin(), siblings.end(), session);
     if (first != siblings.end()) siblings.erase(first);
-    // The last busy child to go finishes its parent's put-off close.
-    if (sessions[parent].closePendingOnChildren && siblings.empty()) *pendingParent = parent;
+    // Each child to go runs its parent's put-off close again.
+    if (sessions[parent].closePendingOnChildren) *pendingParent = parent;
   }
   remove(session);
   return Settled::closable;
@@ -323,8 +349,8 @@ int32_t Model::finishClose(Oracle& o, uint32_t session, uint32_t attribute, uint
   return status;
 }
 
-// A parent that has regions of its own out again, or gained a child, stays;
-// that is no failure.
+// A parent that has regions of its own out again, or a busy session below
+// it, stays; that is no failure.
 int32_t Model::closePendingParent(Oracle& o, uint32_t parent, uint32_t attribute) {
   uint32_t grandparent = 0;
   if (settle(o, parent, true, &grandparent) != Settled::closable) return 0;
@@ -334,16 +360,25 @@ int32_t Model::closePendingParent(Oracle& o, uint32_t parent, uint32_t attribute
 // A value without a record whose close is in flight is left to that close:
 // the host's close waits for it and answers 0 without a lower call, the
 // cleanup procedure returns at once.
-int32_t Model::close(Oracle& o, uint32_t session, uint32_t attribute, bool cleanup) {
+// A close on the thread of the close in flight it meets answers 0 at once
+// too: waiting would be waiting for itself.
+// The cleanup of a value whose open has registered it and not recorded it
+// yet cancels that open and closes the session itself, marked in flight.
+int32_t Model::close(Oracle& o, uint32_t session, uint32_t attribute, bool cleanup, bool onClosersThread) {
   if (session & kUnsupportedBit) return kNotSupported;
   const bool registered = sessions.count(session) != 0;
   if (!registered && closing.count(session) != 0 && closing[session]) {
-    if (!cleanup) reach(tSeam::closeBeforeWaitingForCloseInFlight);
+    if (!cleanup && !onClosersThread) {
+      reach(tSeam::closeBeforeWaitingForCloseInFlight);
+      reach(tSeam::closeWaitAfterLook);
+    }
     return 0;
   }
+  const bool cancelsOpen = cleanup && !registered && opening.count(session) != 0;
+  if (cancelsOpen) opening[session] = true;
   uint32_t pendingParent = 0;
   if (settle(o, session, false, &pendingParent) == Settled::refused) return kRegionsOut;
-  return finishClose(o, session, attribute, pendingParent, registered, CloseKind::requested);
+  return finishClose(o, session, attribute, pendingParent, registered || cancelsOpen, CloseKind::requested);
 }
 
 // Download and reset are refused while the session itself has regions out.

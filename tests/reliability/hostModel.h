@@ -91,6 +91,9 @@ class Model {
   // The host's cleanup ran while an acquisition was under way (its mode-6
   // procedure): that acquisition stops at the top of its next cycle.
   bool acquisitionCancelled = false;
+  // Opens between their cleanup registration and their record: true once
+  // the host's cleanup cancelled the open (and closed the session).
+  std::map<uint32_t, bool> opening;
 
   // Set by the driver for a step in which an allocation failed: the sticky
   // flags the library latched during the step, and a failure of the step's
@@ -100,8 +103,10 @@ class Model {
 
   int32_t open(Oracle& o, bool nullOut, int32_t hostCleanupAnswer, const Observed& seen);
   int32_t openResource(Oracle& o, uint32_t parent, bool nullOut, const Observed& seen);
-  // `cleanup`: the host's cleanup procedure, which never waits for a close in flight.
-  int32_t close(Oracle& o, uint32_t session, uint32_t attribute, bool cleanup = false);
+  // `cleanup`: the host's cleanup procedure, which never waits for a close in
+  // flight; `onClosersThread`: a close made on the thread of the close in
+  // flight it may meet (from inside a host call of that close).
+  int32_t close(Oracle& o, uint32_t session, uint32_t attribute, bool cleanup = false, bool onClosersThread = false);
   int32_t guarded(Oracle& o, const char* lowerName, uint32_t session);  // download, reset
   int32_t startFifo(Oracle& o, uint32_t session, uint32_t fifo);
   // `capped`: the timeout is infinite, or finite above 3000 ms and not used
@@ -140,6 +145,7 @@ class Model {
   int32_t finishPutOffClose(Oracle& o, uint32_t session, uint64_t generation);
   int32_t closePendingParent(Oracle& o, uint32_t parent, uint32_t attribute);
   Settled settle(Oracle& o, uint32_t session, bool onlyPendingParent, uint32_t* pendingParent);
+  bool markBusyBelow(uint32_t session);
   bool sweep(uint32_t session);
   bool closeChildren(Oracle& o, uint32_t session);
   void remove(uint32_t session);

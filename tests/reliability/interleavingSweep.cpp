@@ -6,7 +6,8 @@
 //   2. the first thread runs its operation and stops at the seam; a second
 //      thread runs the other operation, which is given a bounded wait and
 //      counted as returned or blocked (a blocked one is fine where the
-//      design says it waits); the first thread goes on and both are joined;
+//      design says it waits); the first thread goes on and both are joined
+//      (a close on the held thread runs in place, inside a close's window);
 //   3. the lower closes made, every acquisition's status and the state
 //      must be the model's with the second operation put into the first
 //      one's window (or, as one may wait for the other, with the two in
@@ -53,6 +54,7 @@ using reliability::makeStep;
 // machine; an operation still running then is counted as blocked.
 constexpr auto kBound = std::chrono::milliseconds(300);
 constexpr int kSeamNotFired = 3, kNotApplicable = 4, kCaseSeconds = 30;
+constexpr uint32_t kChosenValue = 0x777;  // no flag bit; far above the values the stand-in counts out
 
 // The values a case acts on, set up before the first thread starts.
 struct Values {
@@ -66,7 +68,8 @@ struct Values {
 
 enum class Kind {
   close, hostCleanup, closeParent, openWithValue, openResourceWithValue, lowerOwnClose, closeThenOpen,
-  lowerCloseThenOpen, disposeOther, startFifo, acquire, acquireLong, dispose, openResourceUnder, download
+  lowerCloseThenOpen, disposeOther, startFifo, acquire, acquireLong, dispose, openResourceUnder, download,
+  closeOnHeldThread
 };
 
 // A finite timeout above one attempt (3000 ms): its waits are capped, so the
@@ -93,7 +96,7 @@ struct Action {
   void perform() {
     uint32_t extra = 0, remaining = 0;
     switch (kind) {
-      case Kind::close: case Kind::closeParent: status = ViDazoHx_Close(session, 0); break;
+      case Kind::close: case Kind::closeParent: case Kind::closeOnHeldThread: status = ViDazoHx_Close(session, 0); break;
       case Kind::hostCleanup: HostRuntimeSim_RunCleanup(); break;
       case Kind::lowerOwnClose: status = ViDazoDll_Close(session, 0); break;
       case Kind::closeThenOpen: case Kind::lowerCloseThenOpen:
@@ -135,6 +138,7 @@ struct Action {
     const bool firstCall = half != 2, secondCall = half != 1;
     switch (kind) {
       case Kind::close: case Kind::closeParent: model.close(o, session, 0); break;
+      case Kind::closeOnHeldThread: model.close(o, session, 0, false, true); break;
       case Kind::hostCleanup:
         if (firstCall) model.acquisitionCancelled = true;
         if (secondCall) model.hostCleanup(o);
@@ -199,6 +203,11 @@ const Operation kOperations[] = {
     {"disposal of another region", Kind::disposeOther},
     {"StartFifo", Kind::startFifo},
     {"acquisition", Kind::acquire},
+    {"OpenResource under its parent (under it, when it has none)", Kind::openResourceUnder},
+    // As a host that closes from inside a host call the held close makes
+    // (RTSetCleanupProc): only in a close's window, where that thread holds
+    // no lock and waits for nothing.
+    {"Close of the same value on the held thread", Kind::closeOnHeldThread},
 };
 constexpr int kOperationCount = sizeof kOperations / sizeof kOperations[0];
 
@@ -284,6 +293,17 @@ const std::vector<SeamPoint> kSeamPoints = {
     {"host close, after the lower close", tSeam::closeAfterLowerClose, idle, closeSame},
     {"host close meeting a put-off close in flight", tSeam::closeBeforeWaitingForCloseInFlight, putOffOwn, closeSame,
      disposeRegion, tSeam::putOffCloseBeforeLowerClose},
+    {"host close waiting for a put-off close in flight", tSeam::closeWaitAfterLook, putOffOwn, closeSame,
+     disposeRegion, tSeam::putOffCloseBeforeLowerClose},
+    // The open is answered with a value of the case's choosing, so that the
+    // other thread can act on it before the open records it.
+    {"open, between its cleanup registration and its record", tSeam::openAfterCleanupRegistered,
+     [](Script& s) {
+       Values v = common(s);
+       v.same = kChosenValue;
+       return v;
+     },
+     [](const Values& v) { return act(Kind::openWithValue, v.same, v.same); }},
     // The lower library ended the middle session by itself and hands its
     // value to a resource open under the grandchild, which has a region
     // out: the link would make a cycle, so the open is undone.
@@ -320,6 +340,20 @@ const std::vector<SeamPoint> kSeamPoints = {
      [](const Values& v) { return act(Kind::acquire, v.same); }},
 };
 
+// A close held in its window, on its own thread, with no lock held and no
+// other close to wait for.
+bool isCloseWindow(const SeamPoint& point) {
+  switch (point.seam) {
+    case tSeam::releaseBeforeOwnClose: case tSeam::closeBeforeWithdraw: case tSeam::closeBeforeLowerClose:
+    case tSeam::putOffCloseBeforeWithdraw: case tSeam::putOffCloseBeforeLowerClose:
+    case tSeam::parentCloseBeforeWithdraw: case tSeam::parentCloseBeforeLowerClose:
+    case tSeam::closeAfterLowerClose: case tSeam::undoBeforeClose:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The second thread's action for an operation, or false when the case has
 // nothing for it to act on.
 bool secondAction(Kind kind, const Values& v, Action* action) {
@@ -328,6 +362,7 @@ bool secondAction(Kind kind, const Values& v, Action* action) {
       *action = act(kind, v.parent != 0 ? v.parent : v.child);
       return action->session != 0;
     case Kind::openResourceWithValue: *action = act(kind, v.opener, v.same); return true;
+    case Kind::openResourceUnder: *action = act(kind, v.parent != 0 ? v.parent : v.same); return true;
     case Kind::disposeOther: *action = act(kind, v.spare); return true;
     default: *action = act(kind, v.same, v.same); return true;
   }
@@ -366,6 +401,12 @@ void onSeam(tSeam seam) {
     return;
   }
   if (seam != hold->seam || hold->fired.exchange(true)) return;
+  if (hold->second->kind == Kind::closeOnHeldThread) {
+    hold->second->perform();
+    hold->finished = true;
+    hold->releaseBackground();
+    return;
+  }
   hold->thread = std::thread([] {
     hold->second->perform();
     std::lock_guard<std::mutex> guard(hold->lock);
@@ -485,6 +526,7 @@ int runCase(const SeamPoint& point, const Operation& operation, bool* blocked) {
   std::string failure = script.failure;
   Action second(operation.kind);
   if (failure.empty() && !secondAction(operation.kind, values, &second)) return kNotApplicable;
+  if (operation.kind == Kind::closeOnHeldThread && !isCloseWindow(point)) return kNotApplicable;
   Action first = point.first(values);
   Action background = point.background ? point.background(values) : Action(Kind::dispose);
   if (failure.empty()) {

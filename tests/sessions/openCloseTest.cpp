@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -421,6 +423,37 @@ TEST_F(DeferredCloseTest, ABusyGrandchildKeepsEveryAncestorPendingAndItsReturnCl
   EXPECT_THAT(registeredSessions(), IsEmpty());
 }
 
+// A parent whose close waits for its busy child C1 gains a child C2: before
+// C1's region comes back, while C1's close is under way (C1 has left the
+// list already), or holding a region of its own. The parent closes, C2 with
+// it, once the last region below it is back. It used to stay open below
+// for good, C2 with it.
+TEST_F(DeferredCloseTest, AChildGainedByAPendingParentIsClosedWithItWhenTheLastRegionComesBack) {
+  enum class Gained { before, duringLastClose, busy };
+  for (const Gained gained : {Gained::before, Gained::duringLastClose, Gained::busy}) {
+    SCOPED_TRACE(static_cast<int>(gained));
+    const uint32_t parent = open();
+    tRegionEntry* region = lendRegion(openResource(parent), 0);
+    ASSERT_EQ(StatusRegionsOutstanding, ViDazoHx_Close(parent, 0));
+    uint32_t gainedChild = 0;
+    tRegionEntry* gainedRegion = nullptr;
+    if (gained != Gained::duringLastClose) gainedChild = openResource(parent);
+    if (gained == Gained::busy) gainedRegion = lendRegion(gainedChild, 2);
+    testsupport::OnSeam seam(tSeam::putOffCloseBeforeLowerClose, [&] {
+      if (gained == Gained::duringLastClose) gainedChild = openResource(parent);
+    });
+
+    EXPECT_EQ(0, returnRegion(region));
+    if (gainedRegion != nullptr) {
+      EXPECT_TRUE(isRegistered(parent)) << "the gained child still holds a region";
+      EXPECT_EQ(0, returnRegion(gainedRegion));
+    }
+    EXPECT_THAT(registeredSessions(), IsEmpty());
+    EXPECT_EQ(0u, ViDazoSim_OpenSessionCount()) << "every session closed below";
+    EXPECT_FALSE(cleanupRegistered(parent));
+  }
+}
+
 TEST_F(DeferredCloseTest, ARefusedMiddleSessionStaysInItsParentsListAndClosesWithIt) {
   const uint32_t root = open();
   const uint32_t child = openResource(root);
@@ -652,6 +685,132 @@ TEST_F(OneClosePerInstanceTest, ARefusedOpenOfAValueStillRecordedClosesOnlyWhatI
     EXPECT_EQ(child, parentOf(grandchild));
     EXPECT_FALSE(closePendingOf(child));
   }
+}
+
+// The host runs the session's cleanup inside ViDazoHx_Open(), between the
+// cleanup registration and the record: alone, with another open getting
+// the value in the window, or on an open whose IRQ reservation failed. The
+// open is cancelled, records nothing and closes nothing again. It used to
+// record the closed session and answer 0.
+TEST_F(OpenTest, TheHostsCleanupInsideAnOpenCancelsItAndClosesTheSessionOnce) {
+  enum class Then { nothing, anotherOpen, failedReservation };
+  for (const Then then : {Then::nothing, Then::anotherOpen, Then::failedReservation}) {
+    SCOPED_TRACE(static_cast<int>(then));
+    constexpr uint32_t kValue = 0x111;
+    if (then == Then::failedReservation) {
+      addReservedIrqContexts(1);
+      ViDazoSim_InjectStatus("ViDazoDll_ReserveIrqContext", kLowerFailure, 1);
+    }
+    ASSERT_EQ(0, ViDazoSim_SetNextSession(kValue));
+    clearJournal();
+    testsupport::OnSeam seam(tSeam::openAfterCleanupRegistered, [&] {
+      EXPECT_EQ(1u, HostRuntimeSim_RunCleanup());
+      if (then == Then::anotherOpen) {
+        ASSERT_EQ(0, ViDazoSim_SetNextSession(kValue));
+        EXPECT_EQ(kValue, open());
+      }
+    });
+    uint32_t session = 0;
+    EXPECT_EQ(then == Then::failedReservation ? kLowerFailure : StatusHostCancelled, openInto(&session));
+    ASSERT_TRUE(seam.fired());
+    EXPECT_THAT(lowerCloses(), ElementsAre(closed(kValue, 1))) << "closed by the cleanup, once";
+    const bool successor = then == Then::anotherOpen;
+    EXPECT_EQ(successor, isRegistered(kValue));
+    EXPECT_EQ(successor, cleanupRegistered(kValue));
+    EXPECT_EQ(successor ? 1u : 0u, ViDazoSim_OpenSessionCount());
+    if (successor) {
+      EXPECT_EQ(0, ViDazoHx_Close(kValue, 0));
+    }
+    resetReservedIrqContexts();
+  }
+}
+
+// ---- closes that meet a close in flight --------------------------------------
+
+// Runs `scenario` on a thread of a forked child, which passes when the
+// scenario ends within about 2 s with no failed expectation: a close that
+// waits for ever fails instead of hanging the suite.
+void expectEndsInChild(const std::function<void()>& scenario) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        testsync::Signal done;
+        std::thread run([&] {
+          scenario();
+          done.raise();
+        });
+        if (!done.waitFor(std::chrono::seconds(2))) std::_Exit(3);
+        run.join();
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// Which close a thread runs, for the hook of the lost wake-up test: two
+// closes held in flight (X, Y) and a host close waiting for each.
+enum class Role { none, closerX, closerY, waiterX, waiterY };
+thread_local Role role = Role::none;
+struct WakeUp {
+  uint32_t x = 0;
+  testsync::Signal held[2], release[2], yEnded, xLooked;
+  std::thread waiterX;
+} wakeUp;
+
+std::thread closeAs(Role as, uint32_t session, testsync::Signal* done = nullptr) {
+  return std::thread([as, session, done] {
+    role = as;
+    EXPECT_EQ(0, ViDazoHx_Close(session, 0));
+    if (done != nullptr) done->raise();
+  });
+}
+
+// Y's waiter has looked and not slept yet when Y's close ends and X's
+// waiter looks (X still in flight): Y's waiter must return all the same.
+void wakeUpHook(tSeam seam) {
+  const int closer = role == Role::closerX ? 0 : role == Role::closerY ? 1 : -1;
+  if (seam == tSeam::closeBeforeLowerClose && closer >= 0) {
+    wakeUp.held[closer].raise();
+    wakeUp.release[closer].waitFor();
+  } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterX) {
+    wakeUp.xLooked.raise();
+  } else if (seam == tSeam::closeWaitAfterLook && role == Role::waiterY && !wakeUp.waiterX.joinable()) {
+    wakeUp.release[1].raise();
+    wakeUp.yEnded.waitFor();
+    wakeUp.waiterX = closeAs(Role::waiterX, wakeUp.x);
+    wakeUp.xLooked.waitFor();
+  }
+}
+
+class CloseInFlightTest : public SessionTest {};
+
+// With one shared manual-reset event, X's waiter reset it before Y's waiter
+// looked again, and Y's waiter slept until X's close ended.
+TEST_F(CloseInFlightTest, AnEndingCloseWakesItsWaiterWhateverAnotherWaiterDoes) {
+  expectEndsInChild([this] {
+    wakeUp.x = open();
+    const uint32_t y = open();
+    seamHook.store(&wakeUpHook);
+    std::thread closerX = closeAs(Role::closerX, wakeUp.x);
+    wakeUp.held[0].waitFor();
+    std::thread closerY = closeAs(Role::closerY, y, &wakeUp.yEnded);
+    wakeUp.held[1].waitFor();
+    closeAs(Role::waiterY, y).join();
+    wakeUp.release[0].raise();
+    for (std::thread* thread : {&closerX, &closerY, &wakeUp.waiterX}) thread->join();
+    EXPECT_EQ(0u, ViDazoSim_OpenSessionCount());
+  });
+}
+
+// A close on the thread of the close in flight it meets (a host closing
+// from inside RTSetCleanupProc while the library withdraws) answers 0 at
+// once. It used to wait for itself.
+TEST_F(CloseInFlightTest, ACloseOnTheThreadOfTheCloseInFlightAnswersAtOnce) {
+  expectEndsInChild([this] {
+    const uint32_t session = open();
+    testsupport::OnSeam seam(tSeam::closeBeforeWithdraw, [&] { EXPECT_EQ(0, ViDazoHx_Close(session, 0)); });
+    EXPECT_EQ(0, ViDazoHx_Close(session, 0));
+    EXPECT_THAT(lowerCloses(), ElementsAre(closed(session, 0)));
+  });
 }
 
 }  // namespace

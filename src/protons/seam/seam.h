@@ -29,6 +29,8 @@ enum class tSeam {
   startFifoBeforeLower,                // FIFO start ensured the record; starts the FIFO in the lower library next
   guardBeforeForward,                  // download or reset found no region out; forwards next
   acquireBeforeLower,                  // an acquisition holds its FIFO's turn, its cleanup flag read; asks below next
+  openAfterCleanupRegistered,          // an open registered the host cleanup; records the session next
+  closeWaitAfterLook,                  // a close found the close it waits for still in flight; sleeps next
   // Seams from here on are outside kSeamCount: they sit in the platform
   // layer, in no window between host threads on a session value, and the
   // interleaving sweep does not try them. Keep them after every counted seam.
@@ -38,7 +40,7 @@ enum class tSeam {
 // calls out next (to the lower library, the host or ViDazoHx_Close()) has a
 // seam above: the windows in which another host thread may act on the same
 // session value. A driver that tries each one counts them by kSeamCount.
-constexpr int kSeamCount = static_cast<int>(tSeam::acquireBeforeLower) + 1;
+constexpr int kSeamCount = static_cast<int>(tSeam::closeWaitAfterLook) + 1;
 
 using tSeamHook = void (*)(tSeam seam);
 
