@@ -314,6 +314,15 @@ std::string cpuModel() {
   return "unknown CPU";
 }
 
+// Whether the CPU says it runs under a hypervisor (x86 only says so).
+bool virtualMachine() {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);) {
+    if (line.rfind("flags", 0) == 0) return line.find(" hypervisor") != std::string::npos;
+  }
+  return false;
+}
+
 std::string machine() {
   utsname name{};
   uname(&name);
