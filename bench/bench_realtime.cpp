@@ -331,7 +331,7 @@ std::string machine() {
   std::ostringstream out;
   out << "{\"cpu\": \"" << cpuModel() << "\", \"cpus\": " << std::thread::hardware_concurrency()
       << ", \"arch\": \"" << name.machine << "\", \"kernel\": \"" << name.release << "\", \"load\": " << load[0]
-      << "}";
+      << ", \"virtual\": " << (virtualMachine() ? "true" : "false") << "}";
   return out.str();
 }
 
