@@ -789,6 +789,19 @@ VIDAZOHX_API int32_t ViDazoHx_WriteFifoScalar(uint32_t session, uint32_t fifo, V
  *    3 seconds, until the request is met or the host's cleanup (mode 6)
  *    runs, which ends it with ViDazoHx_StatusHostCancelled within one
  *    attempt.
+ *  - A finite timeout above 3000 ms is cut into attempts in the same way:
+ *    no wait for the turn and no wait in the lower library is longer than
+ *    3 seconds or than what is left of the timeout, and a wait cut short
+ *    that ends without elements while time is left is followed by another,
+ *    so the call still gives up only once its whole timeout is used up
+ *    (with -50400 or -61219 as above). The host's cleanup (mode 6) ends it
+ *    with ViDazoHx_StatusHostCancelled within two attempts (one when it
+ *    runs while the call waits in the lower library). A call waiting in
+ *    the lower library for a timeout of T ms asks it about T / 3000 times
+ *    (rounded up), not once. Earlier releases made a single wait of the
+ *    whole timeout, which the cleanup could not end: a timeout of -2 (about
+ *    49.7 days) held the host's stop for that long. Timeouts 0, up to 3000
+ *    and ViDazoHx_InfiniteTimeout behave as before.
  *
  * @param session             The session, opened through this library.
  * @param fifo                The FIFO.

@@ -108,35 +108,63 @@ int32_t enterFifo(tAcquisition& call) {
   return lockFifoUnderRegistry(call.session, call.fifo, &call.cleanupFlag, &call.fifoState);
 }
 
-enum class tTurn { taken, timedOut, failed };
+// attemptWait(): the wait one turn wait or one lower call may take: what is
+// left of the call's timeout, but at most kLongestAttemptMs, so that a long
+// wait comes back to read the cleanup flag. `capped` says the wait was cut
+// short of what the call may still take (always, for an infinite timeout):
+// only such a wait is tried again when it runs out.
+struct tAttemptWait {
+  uint32_t ms;
+  bool capped;
+};
 
-// takeTurn(): waits for the FIFO's acquireEvent within the remaining wait.
-// The turn is almost always free, so it is polled first and the clock is
-// read only when the call really has to wait. With no wait left (timeout 0,
-// or a finite timeout used up) the poll was the whole wait: it is not
-// repeated. The wait's own failure lands in the call's status through the
+tAttemptWait attemptWait(const tAcquisition& call) {
+  const uint32_t left = remainingWait(call.timeout, call.startNanoseconds);
+  if (left > kLongestAttemptMs) return {kLongestAttemptMs, true};
+  return {left, isInfinite(call.timeout)};
+}
+
+// timeLeft(): whether a capped wait that ran out leaves the call time for
+// another cycle. Reads the clock for a finite timeout.
+bool timeLeft(const tAcquisition& call) {
+  return isInfinite(call.timeout) || remainingWait(call.timeout, call.startNanoseconds) != 0;
+}
+
+enum class tTurn { taken, timedOut, attemptEnded, failed };
+
+// takeTurn(): waits for the FIFO's acquireEvent within attemptWait(). The
+// turn is almost always free, so it is polled first and the clock is read
+// only when the call really has to wait. With no wait left (timeout 0, or a
+// finite timeout used up) the poll was the whole wait: it is not repeated.
+// A capped wait that runs out while time is left is attemptEnded, not
+// timedOut. The wait's own failure lands in the call's status through the
 // scoped record; the caller then decides what it means.
 tTurn takeTurn(tAcquisition& call) {
   tStatus pollStatus;
   if (call.fifoState->acquireEvent->waitFor(0, pollStatus)) return tTurn::taken;
-  const uint32_t wait = remainingWait(call.timeout, call.startNanoseconds);
-  if (wait == 0) return tTurn::timedOut;
+  const tAttemptWait wait = attemptWait(call);
+  if (wait.ms == 0) return tTurn::timedOut;
   tKelAutoStatus waitStatus(&call.status);
-  if (call.fifoState->acquireEvent->waitFor(wait, waitStatus)) return tTurn::taken;
-  return waitStatus.code == StatusTimedOut ? tTurn::timedOut : tTurn::failed;
+  if (call.fifoState->acquireEvent->waitFor(wait.ms, waitStatus)) return tTurn::taken;
+  if (waitStatus.code != StatusTimedOut) return tTurn::failed;
+  return wait.capped && timeLeft(call) ? tTurn::attemptEnded : tTurn::timedOut;
 }
 
-// attemptLower(): one lower-library acquisition with a fresh remaining wait.
-int32_t attemptLower(tAcquisition& call) {
+// attemptLower(): one lower-library acquisition with a fresh attemptWait();
+// `capped` receives whether that wait was capped.
+int32_t attemptLower(tAcquisition& call, bool& capped) {
+  const tAttemptWait wait = attemptWait(call);
+  capped = wait.capped;
   return lower::acquireFifoElements(call.direction, call.typeCode, routedSession(call.session), call.fifo,
-                                    &call.elements, call.elementsRequested,
-                                    remainingWait(call.timeout, call.startNanoseconds), call.elementsAcquiredOut,
+                                    &call.elements, call.elementsRequested, wait.ms, call.elementsAcquiredOut,
                                     call.elementsRemainingOut);
 }
 
 // runCycles(): cycles of "take the turn, ask the lower library" until one
-// ends the acquisition. The cleanup flag is read only at the top of a cycle,
-// so an infinite wait ends within one attempt of the host's cleanup.
+// ends the acquisition. The cleanup flag is read only at the top of a cycle;
+// no wait of a cycle is longer than kLongestAttemptMs, so the host's cleanup
+// ends any wait, finite or not, within one attempt of each kind. -61219 and
+// -50400 are answered only once the whole timeout is used up.
 // Caller holds acquireMutex.
 void runCycles(tAcquisition& call) {
   bool holdsTurn = false;
@@ -148,10 +176,10 @@ void runCycles(tAcquisition& call) {
     if (!holdsTurn) {
       tTurn turn = takeTurn(call);
       if (turn == tTurn::timedOut) {
-        if (!isInfinite(call.timeout)) {
-          call.status = StatusAcquireTimedOut;
-          return;
-        }
+        call.status = StatusAcquireTimedOut;
+        return;
+      }
+      if (turn == tTurn::attemptEnded) {
         call.status = 0;
         continue;
       }
@@ -163,7 +191,8 @@ void runCycles(tAcquisition& call) {
       }
     }
     holdsTurn = false;
-    int32_t lowerStatus = attemptLower(call);
+    bool capped = false;
+    int32_t lowerStatus = attemptLower(call, capped);
     mergeStatus(&call.status, lowerStatus);
     if (lowerStatus == StatusAcquireTimedOut) {
       // Elements are still out: only a release (which sets the turn) can
@@ -171,7 +200,7 @@ void runCycles(tAcquisition& call) {
       call.status = 0;
       continue;
     }
-    if (lowerStatus == StatusFifoTimeout && isInfinite(call.timeout)) {
+    if (lowerStatus == StatusFifoTimeout && capped && timeLeft(call)) {
       call.status = 0;
       holdsTurn = true;  // nothing went back, the turn is still ours
       continue;
@@ -239,7 +268,7 @@ void recordRegion(tAcquisition& call, uint32_t* referenceOut) {
 
 uint32_t remainingWait(uint32_t timeout, int64_t startNanoseconds) {
   if (timeout == 0) return 0;
-  if (isInfinite(timeout)) return kInfiniteAttemptMs;
+  if (isInfinite(timeout)) return kLongestAttemptMs;
   uint64_t elapsedNs = static_cast<uint64_t>(monotonicNanoseconds() - startNanoseconds);
   uint32_t elapsedMs = static_cast<uint32_t>(
       convertDuration(elapsedNs, tDurationUnit::nanoseconds, tDurationUnit::milliseconds));

@@ -15,9 +15,10 @@
 #include "adapter/forwarding.h"
 #include "fifo/fifoState.h"
 
-// An infinite timeout is cut into attempts of this many milliseconds, so
-// that the host's cleanup ends a waiting call within one attempt.
-constexpr uint32_t kInfiniteAttemptMs = 3000;
+// An infinite timeout, and a finite one longer than this, is cut into
+// attempts of at most this many milliseconds, so that the host's cleanup
+// ends a waiting call within one attempt.
+constexpr uint32_t kLongestAttemptMs = 3000;
 
 // The per-call flag that the host's cleanup sets while an acquisition waits.
 // The host may run its cleanup on any thread, hence atomic.
@@ -26,7 +27,7 @@ using tCleanupFlag = std::atomic<uint8_t>;
 // remainingWait()
 //
 // The wait allowed for one attempt of a call that started at
-// `startNanoseconds` (monotonic clock): 0 for timeout 0, kInfiniteAttemptMs
+// `startNanoseconds` (monotonic clock): 0 for timeout 0, kLongestAttemptMs
 // for an infinite timeout, else what is left of `timeout` in whole
 // milliseconds (0 once it is used up). Never blocks; takes no lock.
 uint32_t remainingWait(uint32_t timeout, int64_t startNanoseconds);
@@ -63,8 +64,9 @@ int32_t lockFifoForAcquisition(uint32_t session, uint32_t fifo, tCleanupFlag* cl
 //
 // Blocks: on the FIFO's acquireMutex without limit (one acquisition per FIFO
 // at a time), then for the turn and inside the lower library within
-// `timeout`; an infinite timeout retries in attempts of kInfiniteAttemptMs
-// until the host's cleanup runs.
+// `timeout`, in attempts of at most kLongestAttemptMs: an infinite timeout
+// retries until the host's cleanup runs, a longer finite one until it runs
+// or the timeout is used up.
 // Locks: registryLock shared, in one tenure, and the sessionLock for the
 // lookup and find-or-create only, then
 // acquireMutex for the whole wait, regionMutex while the region's queue

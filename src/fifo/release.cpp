@@ -48,8 +48,9 @@ int32_t releaseRegion(uintptr_t dataRecordAddress) {
     completeClose = state.regions.empty() && state.owner->closePending.load();
     // The record cannot go while we hold its FIFO's mutex; once we let go,
     // another release or the host may close it, and the lower library may
-    // give its value to a new session. The generation tells them apart.
-    generation = state.owner->generation;
+    // give its value to a new session. The generation tells them apart. A
+    // registration may store it meanwhile, under registryLock only.
+    generation = state.owner->generation.load(std::memory_order_acquire);
   }
   if (!completeClose) return 0;
   reachSeam(tSeam::releaseBeforeOwnClose);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "protons/seam/seam.h"
 #include "protons/status/statusCodes.h"
 #include "protons/time/monotonicClock.h"
 
@@ -246,7 +247,11 @@ bool tEvent::waitFor(uint32_t timeoutMs, tStatus& status) {
   while (!consume<kCountedLook>()) {
     const int result = pthread_cond_timedwait(&condition_, mutex_.native(), &deadline);
     if (result == 0) continue;
-    if (consume<kCountedLook>()) return true;  // set just as the wait ended
+    reachSeam(tSeam::eventTimedWaitEnded);
+    // A set that landed as the deadline passed is this wait's: report it.
+    // Reported as a time-out it would be consumed and lost (an acquisition
+    // would drop the FIFO's turn with it, and every later one would wait).
+    if (consume<kCountedLook>()) return true;
     if (result == ETIMEDOUT) {
       status.offerCode(StatusTimedOut, kComponentName, kFileSynchronization, kLineDeadlineTimedOut);
     }

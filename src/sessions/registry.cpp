@@ -185,7 +185,7 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistrati
   // The lower library hands a value out only to a new session: a kept
   // record describes that one now, and a close the library started for the
   // session that had the value before must not reach it.
-  record->generation = ++lastGeneration;
+  record->generation.store(++lastGeneration, std::memory_order_release);
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent, outcome));
   if (status >= 0 && parent == 0) unlinkFromParent(*record, session, outcome);
   if (record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);

@@ -132,13 +132,21 @@ struct tSessionState {
   tValueList childSessions;             // resource sessions opened under this one, in order
   tSessionState* parentState;           // non-owning; null without a parent
   bool closePendingOnChildren;          // close refused for a child's regions
-  uint64_t generation;                  // drawn at each registration; never reused, unlike the value
+  // Drawn at each registration; never reused, unlike the value. Written
+  // under registryLock only, and read by a release under a regionMutex only:
+  // atomic, so that the read cannot tear (a 64-bit load is two loads on a
+  // 32-bit core without LPAE; this one is a single ldrexd, no library call)
+  // and sees the generation stored before it.
+  std::atomic<uint64_t> generation;
 
   tSessionState();
   ~tSessionState();
   tSessionState(const tSessionState&) = delete;
   tSessionState& operator=(const tSessionState&) = delete;
 };
+// A generation that needed a lock (libatomic) could not be read inside a
+// release, and would add a library to what the host must load.
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "a session's generation needs lock-free 64-bit atomics");
 
 // The process-wide registry objects, constructed at load in this order
 // before the module entry binds the lower library, destroyed after it.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <future>
+#include <iostream>
 #include <new>
 #include <ostream>
 #include <string>
@@ -209,27 +210,65 @@ TEST_F(RegionTimeTest, AReleaseDuringTheWaitLeadsToANewAttempt) {
   EXPECT_GT(all[2].arguments[4], 0u) << "the retry gets what is left of the timeout";
 }
 
-TEST_F(RegionTimeTest, InfiniteTimeoutRetriesInAttemptsAndEndsOnHostCleanup) {
+// A long wait, infinite or finite, is cut into attempts of 3000 ms, so that
+// the host's cleanup ends it within one attempt, whether the call waits
+// inside the lower library or for the turn. A finite one asks again only
+// while time is left.
+class LongWaitTest : public RegionTimeTest, public ::testing::WithParamInterface<uint32_t> {
+ protected:
+  // Runs the host's cleanup once `waiting` waits, and checks that it ended
+  // the call with HostCancelled within one attempt, well before its timeout.
+  void cleanupEnds(std::future<Region>& waiting) {
+    const auto cleanupAt = std::chrono::steady_clock::now();
+    HostRuntimeSim_RunCleanup();
+    Region r = waiting.get();
+    const auto took = std::chrono::steady_clock::now() - cleanupAt;
+    EXPECT_EQ(-50405, r.status);
+    EXPECT_EQ(0u, r.reference);
+    EXPECT_LT(took, std::chrono::milliseconds(4500)) << "within one attempt";
+    std::cout << "timeout " << GetParam() << " ms ended by the cleanup after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+    EXPECT_EQ(0u, HostRuntimeSim_ListCleanup(nullptr, 0)) << "the call's cleanup registration is withdrawn";
+  }
+};
+
+TEST_P(LongWaitTest, RetriesInsideTheLowerLibraryInAttemptsAndEndsOnHostCleanup) {
   // An empty FIFO and five quick -50400 answers, then a real 3000 ms wait.
   const uint32_t emptyU64 = 8;
   const char* acquireU64 = "ViDazoDll_AcquireFifoReadElementsU64";
   ASSERT_EQ(0, ViDazoHx_StartFifo(session_, emptyU64));
   ASSERT_EQ(0, ViDazoSim_InjectStatus(acquireU64, -50400, 5));
-  auto waiting = std::async(std::launch::async, [&] {
-    return acquireRead(session_, emptyU64, 4, ViDazoHx_InfiniteTimeout, ViDazoHx_TypeU64);
-  });
+  auto waiting = std::async(std::launch::async,
+                            [&] { return acquireRead(session_, emptyU64, 4, GetParam(), ViDazoHx_TypeU64); });
   ASSERT_EQ(0, ViDazoSim_WaitForBlockedCalls(1, 5000));
-  auto cleanupAt = std::chrono::steady_clock::now();
-  HostRuntimeSim_RunCleanup();
-  Region r = waiting.get();
-  EXPECT_EQ(-50405, r.status);
-  EXPECT_EQ(0u, r.reference);
-  EXPECT_LT(std::chrono::steady_clock::now() - cleanupAt, std::chrono::milliseconds(3500)) << "within one attempt";
+  cleanupEnds(waiting);
   auto all = attempts(acquireU64);
   ASSERT_EQ(6u, all.size());
   for (const auto& attempt : all) EXPECT_EQ(3000u, attempt.arguments[4]);
-  EXPECT_EQ(0u, HostRuntimeSim_ListCleanup(nullptr, 0)) << "the call's cleanup registration is withdrawn";
 }
+
+TEST_P(LongWaitTest, WaitsForTheTurnInAttemptsAndEndsOnHostCleanup) {
+  holdMostOfTheFifo();
+  auto waiting = std::async(std::launch::async, [&] { return acquireRead(session_, kReadU32, 100, GetParam()); });
+  ASSERT_TRUE(eventually([] { return attempts().size() == 2; })) << "first attempt answered -61219";
+  cleanupEnds(waiting);
+  EXPECT_EQ(2u, attempts().size()) << "no release came, so no second attempt";
+}
+
+TEST_F(RegionTimeTest, ALongFiniteWaitAsksAgainUntilItsTimeIsUsedUp) {
+  const uint32_t emptyU64 = 8;
+  const char* acquireU64 = "ViDazoDll_AcquireFifoReadElementsU64";
+  ASSERT_EQ(0, ViDazoHx_StartFifo(session_, emptyU64));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(-50400, acquireRead(session_, emptyU64, 4, 3050, ViDazoHx_TypeU64).status);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3040));
+  auto all = attempts(acquireU64);
+  ASSERT_EQ(2u, all.size()) << "a capped attempt, then what is left";
+  EXPECT_EQ(3000u, all[0].arguments[4]);
+  EXPECT_LE(all[1].arguments[4], 50u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Timeouts, LongWaitTest, ::testing::Values(ViDazoHx_InfiniteTimeout, 6000u));
 
 // --- host faults -------------------------------------------------------------
 
@@ -414,6 +453,20 @@ TEST_F(RegionTest, PutOffCloseFinishedElsewhereMeanwhileIsNotRepeated) {
   EXPECT_EQ(1u, closesOf(session_, 1));
   EXPECT_EQ(1u, ViDazoSim_OpenSessionCount()) << "the new session stays open";
   EXPECT_EQ(0, ViDazoHx_StartFifo(session_, kReadU32)) << "and registered";
+}
+
+// A value registered again keeps its record and draws a new generation,
+// under registryLock only; a release reads the generation under its FIFO's
+// regionMutex only. Nothing orders the two, so the read must be one that
+// cannot tear (a torn value would make a put-off close skip for good). The
+// thread sanitizer reports the race when the field is a plain 64-bit one.
+TEST_F(RegionTest, AReleaseReadsTheGenerationOfARecordRegisteredAgainWithoutARace) {
+  Region r = acquireRead(session_, kReadU32, 2, 100);
+  ASSERT_EQ(0, r.status);
+  auto release = std::async(std::launch::async, [&] { return HostRuntimeSim_DisposeReference(r.reference); });
+  EXPECT_EQ(0, registerSession(&session_, 0));
+  EXPECT_EQ(0, release.get());
+  EXPECT_EQ((GiveBacks{{kReadU32, 2}}), giveBacks(session_));
 }
 
 TEST_F(RegionTest, ParentClosedBeforeItsBusyChildsReleaseClosesTheChildOnce) {

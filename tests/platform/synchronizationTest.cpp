@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "failingMutexInit.h"
+#include "onSeam.h"
 #include "protons/status/statusCodes.h"
 #include "quarks/synchronization.h"
 #include "testThread.h"
@@ -217,6 +218,19 @@ TEST(EventWaitFor, DeadlinePassesWithDeadlineLine) {
   EXPECT_EQ(status.code, StatusTimedOut);
   EXPECT_STREQ(status.fileName, "quarks/synchronization");
   EXPECT_EQ(status.lineNumber, 2228u);
+}
+
+// A set that lands just as a timed wait's deadline passes (here: made at
+// that moment on the waiting thread) belongs to that wait: it is reported,
+// not consumed and lost behind a time-out.
+TEST(EventWaitFor, ASetAsTheDeadlinePassesIsReportedNotLost) {
+  tStatus status;
+  tEvent event(true, false, status);
+  testsupport::OnSeam seam(tSeam::eventTimedWaitEnded, [&event] { event.set(); });
+  EXPECT_TRUE(event.waitFor(30, status));
+  EXPECT_TRUE(seam.fired());
+  EXPECT_EQ(status.code, 0);
+  EXPECT_FALSE(EventPeer::signalled(event)) << "taken by the wait, once";
 }
 
 TEST(EventWaitFor, TimedAndUnlimitedWaitsReturnWhenSetElsewhere) {
