@@ -328,8 +328,12 @@ std::string machine() {
   uname(&name);
   double load[1] = {0};
   getloadavg(load, 1);
+  char date[32] = "";
+  const time_t now = time(nullptr);
+  tm utc{};
+  strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&now, &utc));
   std::ostringstream out;
-  out << "{\"cpu\": \"" << cpuModel() << "\", \"cpus\": " << std::thread::hardware_concurrency()
+  out << "{\"date\": \"" << date << "\", \"cpu\": \"" << cpuModel() << "\", \"cpus\": " << std::thread::hardware_concurrency()
       << ", \"arch\": \"" << name.machine << "\", \"kernel\": \"" << name.release << "\", \"load\": " << load[0]
       << ", \"virtual\": " << (virtualMachine() ? "true" : "false") << "}";
   return out.str();

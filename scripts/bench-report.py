@@ -17,6 +17,7 @@ import json
 import pathlib
 import re
 import statistics
+import subprocess
 import sys
 
 SIZES = [4 << 10, 16 << 10, 64 << 10, 256 << 10, 1 << 20, 4 << 20]
@@ -409,6 +410,18 @@ def timeout_name(timeout):
     return TIMEOUT_NAMES.get(timeout, f"{timeout} ms")
 
 
+def source_commit():
+    """The commit the measured build came from, as far as the working tree says."""
+    try:
+        commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True,
+                                check=True).stdout.strip()
+        dirty = subprocess.run(["git", "status", "--porcelain", "--untracked-files=no"], capture_output=True,
+                               text=True, check=True).stdout.strip()
+        return f"`{commit}`" + (" with changes not yet committed" if dirty else "")
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown"
+
+
 def realtime_section(path):
     """The real-time figures from bench_realtime's JSON, information without a goal."""
     if not path.exists():
@@ -420,7 +433,8 @@ def realtime_section(path):
     out = ["## Real-time figures", "",
            "Information, without goals: what an engineer deploying the library in a control loop asks first. "
            f"Taken by `bench_realtime` ({'`--quick`, ' if data['quick'] else ''}release preset, journals off) in "
-           f"{data['elapsed_s']} s on: {where}.", "",
+           f"{data['elapsed_s']} s on {m.get('date', '?')}, from the code of commit {source_commit()}, on: "
+           f"{where}.", "",
            "**This is not a figure for an ARM controller.** It comes from a shared x86-64 virtual machine, whose "
            "hypervisor and neighbours add latency a controller does not have, and whose clock is read without a "
            "system call. On 32-bit ARM with glibc's 64-bit time, and wherever the kernel offers no vDSO clock "
