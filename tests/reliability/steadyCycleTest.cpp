@@ -15,7 +15,7 @@ using reliability::checkSteadyCycles;
 using reliability::tMisbehaviour;
 using reliability::tSteadyVerdict;
 
-constexpr uint64_t kCycles = 20000;
+constexpr uint64_t kCycles = 4000;  // seconds under the emulated Cortex-A9 of the ARM-kernel suite
 
 // Sanitizers intercept calls and allocate behind the library's back; the
 // figures mean something only for the code a host runs.
