@@ -476,8 +476,8 @@ def realtime_section(path):
     out.append("")
     first = data["first_use"]
     out += ["### First use of a FIFO", "",
-            f"In {first['sessions']} fresh sessions: the FIFO's start through the library builds its record "
-            "(its locks, event and region queue); its first region cycle makes the queue's spare node; later "
+            f"In {first['sessions']} fresh sessions: the FIFO's start through the library builds its record; "
+            "its first region cycle makes the region queue's spare node; later "
             "cycles allocate nothing. Allocations are the library's own; times are wall times, median and "
             "largest.", "",
             "| Step | Allocations | Median | Largest |", "|---|---|---|---|"]
@@ -491,7 +491,8 @@ def realtime_section(path):
             "Time from the host's cleanup (the host stand-in's `HostRuntimeSim_RunCleanup`) to the return of an "
             "acquisition waiting on an empty FIFO. The cleanup comes just after the acquisition began waiting in "
             "the lower library, the worst moment: the library sees the cleanup between the lower library's "
-            "waits, each at most 3 s long for an infinite timeout.", "",
+            "waits, each at most 3 s long for an infinite timeout and for a finite one above 3000 ms (a build "
+            "that does not cut finite waits so ends a finite wait only at its timeout, with -50400).", "",
             "| Wait | Time to return | Status returned |", "|---|---|---|"]
     for key in ("cancel_infinite", "cancel_finite"):
         f = data[key]
@@ -503,7 +504,9 @@ def realtime_section(path):
     out += ["", "A session's close waits, holding the registry lock exclusively, for an acquisition under way on "
             "one of its FIFOs (the documented registry-wide wait). Meanwhile every other session's acquisitions "
             "wait too. Here one thread streams region cycles on an unrelated session while another session is "
-            f"closed whose acquisition waits with a timeout of {stall['timeout']} ms:", "",
+            f"closed whose acquisition waits with a timeout of {stall['timeout']} ms. The stall lasts as long as "
+            "the acquisition: up to its whole timeout, and for an infinite one until elements arrive or the host's "
+            "cleanup ends it.", "",
             "| Figure | Time |", "|---|---|",
             f"| the close's duration | {spread_of(stall['close_ns'], seconds)} |",
             f"| the unrelated session's longest cycle meanwhile | {spread_of(stall['stall_ns'], seconds)} |", ""]
