@@ -2,6 +2,7 @@
 """Turns the benchmark programs' JSON output into the performance report.
 
     bench-report.py JSON_DIR OUT_DIR
+    bench-report.py --realtime FILE   prints the real-time section of one bench_realtime JSON
 
 JSON_DIR holds one directory per repetition (rep-1, rep-2, ...), each with the
 bench_*.json of one run of every program, and realtime.json from one run of
@@ -17,7 +18,6 @@ import json
 import pathlib
 import re
 import statistics
-import subprocess
 import sys
 
 SIZES = [4 << 10, 16 << 10, 64 << 10, 256 << 10, 1 << 20, 4 << 20]
@@ -387,7 +387,10 @@ def gnuplot_files(out_dir, read_rows, write_rows):
 
 
 def microseconds(ns):
-    return f"{ns / 1000:.1f} µs" if ns < 10_000_000 else f"{ns / 1e6:.0f} ms"
+    """A duration in the unit that keeps it short."""
+    if ns < 10_000:
+        return f"{ns} ns"
+    return f"{ns / 1000:.1f} µs" if ns < 1_000_000 else f"{ns / 1e6:.1f} ms"
 
 
 def seconds(ns):
@@ -410,53 +413,52 @@ def timeout_name(timeout):
     return TIMEOUT_NAMES.get(timeout, f"{timeout} ms")
 
 
-def source_commit():
-    """The commit the measured build came from, as far as the working tree says."""
-    try:
-        commit = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True,
-                                check=True).stdout.strip()
-        dirty = subprocess.run(["git", "status", "--porcelain", "--untracked-files=no"], capture_output=True,
-                               text=True, check=True).stdout.strip()
-        return f"`{commit}`" + (" with changes not yet committed" if dirty else "")
-    except (OSError, subprocess.CalledProcessError):
-        return "unknown"
-
-
 def realtime_section(path):
     """The real-time figures from bench_realtime's JSON, information without a goal."""
     if not path.exists():
         return []
     data = json.loads(path.read_text())
     m = data["machine"]
+    # bench-report.sh notes the commit it measured beside the JSON.
+    noted = path.with_suffix(".source")
+    source = f", from the code of commit {noted.read_text().strip()}" if noted.exists() else ""
     where = (f"{m['cpu']}, {m['cpus']} CPUs, {m['arch']}, Linux {m['kernel']}"
              f"{', a virtual machine' if m.get('virtual') else ''}, load (one-minute average) {m['load']:.2f}")
     out = ["## Real-time figures", "",
            "Information, without goals: what an engineer deploying the library in a control loop asks first. "
            f"Taken by `bench_realtime` ({'`--quick`, ' if data['quick'] else ''}release preset, journals off) in "
-           f"{data['elapsed_s']} s on {m.get('date', '?')}, from the code of commit {source_commit()}, on: "
-           f"{where}.", "",
-           "**This is not a figure for an ARM controller.** It comes from a shared x86-64 virtual machine, whose "
-           "hypervisor and neighbours add latency a controller does not have, and whose clock is read without a "
-           "system call. On 32-bit ARM with glibc's 64-bit time, and wherever the kernel offers no vDSO clock "
+           f"{data['elapsed_s']} s on {m.get('date', '?')}{source}, on: {where}.", "",
+           "**This is not a figure for an ARM controller.** "
+           + (f"It comes from a virtual {m['arch']} machine shared with other work, whose hypervisor and "
+              "neighbours add latency a controller does not have"
+              if m.get("virtual") else f"It comes from the {m['arch']} machine named above")
+           + (", and whose clock is read without a system call. " if m["arch"] == "x86_64" else ". ")
+           + "On 32-bit ARM with glibc's 64-bit time, and wherever the kernel offers no vDSO clock "
            "(on the Cortex-A9 machine of the ARM-kernel suite, for one), `clock_gettime` is a system call, so a "
-           "region cycle with a finite timeout makes two of them. Take the figures on the target itself: build "
-           "`bench_realtime` for it (it needs no Google Benchmark) and run "
-           "`LD_LIBRARY_PATH=<lib> bench_realtime out.json` there, as root for SCHED_FIFO, on an otherwise idle "
-           "system; `scripts/bench-report.sh --again` does not read a target's file, so compare the JSON by hand. "
-           "The benchmark programs are not cross-built by the presets yet (the `armhf` preset has benchmarks off).",
-           ""]
+           "region cycle with a finite timeout makes two of them. Take the figures on the target itself: "
+           "`cmake --preset armhf && cmake --build --preset armhf --target bench_realtime` cross-builds the "
+           "program (it needs no Google Benchmark, which the cross build lacks, so the other benchmarks are not "
+           "cross-built); copy `build/armhf/bin/bench_realtime` and the libraries in `build/armhf/lib` to the "
+           "target, run `LD_LIBRARY_PATH=<their directory> ./bench_realtime out.json` there as root (for "
+           "SCHED_FIFO) on an otherwise idle system, and turn its output into this section with "
+           "`python3 scripts/bench-report.py --realtime out.json`. The armhf build is RelWithDebInfo, optimised "
+           "as the release build is.", ""]
     rows = ["### Region-cycle latency", "",
             f"Wall time of one acquire + dispose of a 16-element read region at a finite timeout (1 s), data "
             f"always there (the FIFOs generate on demand), {data['latency']['cycles_per_thread']} cycles per "
             f"thread after a warm-up, every sample kept; threads scheduled {data['scheduling']}. Two threads on "
-            "one FIFO take turns on its acquisition lock; two FIFOs are in two sessions. The maximum is one "
-            "sample: on a shared virtual machine it is a preemption by something else, not the library.", "",
+            "one FIFO take turns on its acquisition lock, and when their turns collide the second waits in the "
+            "kernel on that priority-inheriting lock, so that figure moves with how often they collide; two "
+            "FIFOs are in two sessions. The maximum is one "
+            "sample, and on a shared virtual machine it holds the hypervisor's and the kernel's interruptions "
+            "as well as the library's work (among them real-time throttling, which by default takes 50 ms of "
+            "each second from SCHED_FIFO threads that keep the CPUs busy).", "",
             "| Threads | Samples | p50 | p99 | p99.9 | Maximum |", "|---|---|---|---|---|---|"]
     for key, text in (("one_thread", "one"), ("two_threads_one_fifo", "two on one FIFO"),
                       ("two_threads_two_fifos", "two on two FIFOs")):
         f = data["latency"][key]
-        rows.append(f"| {text} | {f['samples']} | {f['p50']} ns | {f['p99']} ns | {f['p999']} ns "
-                    f"| {microseconds(f['max'])} |")
+        rows.append(f"| {text} | {f['samples']} | {microseconds(f['p50'])} | {microseconds(f['p99'])} "
+                    f"| {microseconds(f['p999'])} | {microseconds(f['max'])} |")
     out += rows + [""]
     out += ["### System calls and allocations per steady cycle", "",
             "The steady-cycle check (`tests/reliability/steadyCycle.cpp`, the test `SteadyCycle.*` keeps it): in "
@@ -514,6 +516,9 @@ def realtime_section(path):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--realtime":
+        print("\n".join(realtime_section(pathlib.Path(sys.argv[2]))))
+        return
     json_dir, out_dir = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
     reps = [Repetition(d) for d in sorted(json_dir.glob("rep-*"), key=lambda d: int(d.name.split("-")[1]))]
     if not reps:

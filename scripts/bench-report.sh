@@ -81,6 +81,9 @@ if ((!again)); then
   realtime=()
   ((quick)) && realtime=(--quick)  # fewer samples, each slow figure once
   "build/release/bin/bench_realtime" "${realtime[@]}" "${json}/realtime.json" >/dev/null
+  source=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+  [[ -n $(git status --porcelain --untracked-files=no 2>/dev/null) ]] && source+=" with changes not yet committed"
+  echo "\`${source}\`" >"${json}/realtime.source"
   echo $((SECONDS - start)) >"${json}/elapsed"
 fi
 
