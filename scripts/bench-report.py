@@ -435,8 +435,8 @@ def realtime_section(path):
            + (", and whose clock is read without a system call. " if m["arch"] == "x86_64" else ". ")
            + "Where the kernel offers no vDSO clock, `clock_gettime` is a system call, and a region cycle "
            "with a finite timeout makes two of them: on 32-bit ARM that is a core without the generic timer, "
-           "such as the Cortex-A9 of the ARM-kernel suite (`scripts/armhf-vm.sh`), where the steady-cycle test "
-           "caught `clock_gettime64` made as a system call; its Cortex-A15 machine reads the clock without one. Take the figures on the target itself: "
+           "such as the Cortex-A9 of the ARM-kernel suite (`scripts/armhf-vm.sh`), on which a clock read is a "
+           "`clock_gettime64` system call; its Cortex-A15 machine reads the clock without one. Take the figures on the target itself: "
            "`cmake --preset armhf && cmake --build --preset armhf --target bench_realtime` cross-builds the "
            "program (it needs no Google Benchmark, which the cross build lacks, so the other benchmarks are not "
            "cross-built); copy `build/armhf/bin/bench_realtime` and the libraries in `build/armhf/lib` to the "
