@@ -110,23 +110,18 @@ int32_t enterFifo(tAcquisition& call) {
 
 // attemptWait(): the wait one turn wait or one lower call may take: what is
 // left of the call's timeout, but at most kLongestAttemptMs, so that a long
-// wait comes back to read the cleanup flag. `capped` says the wait was cut
-// short of what the call may still take (always, for an infinite timeout):
-// only such a wait is tried again when it runs out.
-struct tAttemptWait {
-  uint32_t ms;
-  bool capped;
-};
-
-tAttemptWait attemptWait(const tAcquisition& call) {
+// wait comes back to read the cleanup flag. Only a wait of a whole attempt
+// (always, for an infinite timeout) is tried again when it runs out.
+uint32_t attemptWait(const tAcquisition& call) {
   const uint32_t left = remainingWait(call.timeout, call.startNanoseconds);
-  if (left > kLongestAttemptMs) return {kLongestAttemptMs, true};
-  return {left, isInfinite(call.timeout)};
+  return left < kLongestAttemptMs ? left : kLongestAttemptMs;
 }
 
-// timeLeft(): whether a capped wait that ran out leaves the call time for
-// another cycle. Reads the clock for a finite timeout.
-bool timeLeft(const tAcquisition& call) {
+// tryAgain(): whether a wait of `wait` ms that ran out leaves the call
+// another cycle: it was a whole attempt and time is left. Reads the clock
+// only then, and only for a finite timeout.
+bool tryAgain(const tAcquisition& call, uint32_t wait) {
+  if (wait != kLongestAttemptMs) return false;
   return isInfinite(call.timeout) || remainingWait(call.timeout, call.startNanoseconds) != 0;
 }
 
@@ -136,27 +131,24 @@ enum class tTurn { taken, timedOut, attemptEnded, failed };
 // turn is almost always free, so it is polled first and the clock is read
 // only when the call really has to wait. With no wait left (timeout 0, or a
 // finite timeout used up) the poll was the whole wait: it is not repeated.
-// A capped wait that runs out while time is left is attemptEnded, not
+// A whole attempt that runs out while time is left is attemptEnded, not
 // timedOut. The wait's own failure lands in the call's status through the
 // scoped record; the caller then decides what it means.
 tTurn takeTurn(tAcquisition& call) {
   tStatus pollStatus;
   if (call.fifoState->acquireEvent->waitFor(0, pollStatus)) return tTurn::taken;
-  const tAttemptWait wait = attemptWait(call);
-  if (wait.ms == 0) return tTurn::timedOut;
+  const uint32_t wait = attemptWait(call);
+  if (wait == 0) return tTurn::timedOut;
   tKelAutoStatus waitStatus(&call.status);
-  if (call.fifoState->acquireEvent->waitFor(wait.ms, waitStatus)) return tTurn::taken;
+  if (call.fifoState->acquireEvent->waitFor(wait, waitStatus)) return tTurn::taken;
   if (waitStatus.code != StatusTimedOut) return tTurn::failed;
-  return wait.capped && timeLeft(call) ? tTurn::attemptEnded : tTurn::timedOut;
+  return tryAgain(call, wait) ? tTurn::attemptEnded : tTurn::timedOut;
 }
 
-// attemptLower(): one lower-library acquisition with a fresh attemptWait();
-// `capped` receives whether that wait was capped.
-int32_t attemptLower(tAcquisition& call, bool& capped) {
-  const tAttemptWait wait = attemptWait(call);
-  capped = wait.capped;
+// attemptLower(): one lower-library acquisition waiting at most `wait` ms.
+int32_t attemptLower(tAcquisition& call, uint32_t wait) {
   return lower::acquireFifoElements(call.direction, call.typeCode, routedSession(call.session), call.fifo,
-                                    &call.elements, call.elementsRequested, wait.ms, call.elementsAcquiredOut,
+                                    &call.elements, call.elementsRequested, wait, call.elementsAcquiredOut,
                                     call.elementsRemainingOut);
 }
 
@@ -191,8 +183,9 @@ void runCycles(tAcquisition& call) {
       }
     }
     holdsTurn = false;
-    bool capped = false;
-    int32_t lowerStatus = attemptLower(call, capped);
+    reachSeam(tSeam::acquireBeforeLower);
+    const uint32_t wait = attemptWait(call);
+    int32_t lowerStatus = attemptLower(call, wait);
     mergeStatus(&call.status, lowerStatus);
     if (lowerStatus == StatusAcquireTimedOut) {
       // Elements are still out: only a release (which sets the turn) can
@@ -200,7 +193,7 @@ void runCycles(tAcquisition& call) {
       call.status = 0;
       continue;
     }
-    if (lowerStatus == StatusFifoTimeout && capped && timeLeft(call)) {
+    if (lowerStatus == StatusFifoTimeout && tryAgain(call, wait)) {
       call.status = 0;
       holdsTurn = true;  // nothing went back, the turn is still ours
       continue;
@@ -302,7 +295,6 @@ int32_t acquireRegion(lower::tFifoDirection direction, uint32_t session, uint32_
   if (call.elementSize == 0 || elementsAcquiredOut == nullptr) return StatusInvalidParameter;
 
   if (mergeStatus(&call.status, enterFifo(call)) < 0) return call.status;
-  reachSeam(tSeam::acquireBeforeLower);
 
   if (elementsRequested != 0 && !reserveRegionNode(*call.fifoState)) {
     mergeStatus(&call.status, StatusMemoryFull);

@@ -27,6 +27,9 @@
 // * closePending is written under one FIFO's regionMutex by the close and
 //   read under another FIFO's regionMutex by a release, so the two do not
 //   share a mutex: it is atomic.
+// * generation is written under registryLock by a registration and read
+//   under a FIFO's regionMutex by a release: atomic as well, so that the
+//   64-bit read cannot tear on a 32-bit core.
 // * Nothing in the registry calls the lower library or the host while
 //   holding a FIFO mutex. The close calls the lower library for idle child
 //   sessions with registryLock held; every other lower-library and host call

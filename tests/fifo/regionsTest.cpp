@@ -260,12 +260,12 @@ TEST_F(RegionTimeTest, ALongFiniteWaitAsksAgainUntilItsTimeIsUsedUp) {
   const char* acquireU64 = "ViDazoDll_AcquireFifoReadElementsU64";
   ASSERT_EQ(0, ViDazoHx_StartFifo(session_, emptyU64));
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(-50400, acquireRead(session_, emptyU64, 4, 3050, ViDazoHx_TypeU64).status);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3040));
+  EXPECT_EQ(-50400, acquireRead(session_, emptyU64, 4, 3500, ViDazoHx_TypeU64).status);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3490));
   auto all = attempts(acquireU64);
   ASSERT_EQ(2u, all.size()) << "a capped attempt, then what is left";
   EXPECT_EQ(3000u, all[0].arguments[4]);
-  EXPECT_LE(all[1].arguments[4], 50u);
+  EXPECT_LE(all[1].arguments[4], 500u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Timeouts, LongWaitTest, ::testing::Values(ViDazoHx_InfiniteTimeout, 6000u));

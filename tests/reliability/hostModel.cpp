@@ -395,7 +395,7 @@ void Model::giveBack(Oracle& o, uint32_t session, uint32_t fifo, FifoRecord& rec
 }
 
 int32_t Model::acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, uint32_t count, int32_t typeCode,
-                       bool infinite, bool nullReference, bool nullAcquired, int32_t hostCleanupAnswer,
+                       bool capped, bool nullReference, bool nullAcquired, int32_t hostCleanupAnswer,
                        int32_t hostReferenceAnswer, const Observed& seen) {
   if (session & kUnsupportedBit) return kNotSupported;
   // Absent outputs and type codes outside 1 to 8 are refused.
@@ -410,27 +410,40 @@ int32_t Model::acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, u
     created = true;
     reach(tSeam::acquireAfterEnsure);
   }
-  // The acquisition's cleanup registration must be accepted.
+  // The acquisition's cleanup registration must be accepted; from here on
+  // the host's cleanup tells this acquisition to stop.
   if (hostCleanupAnswer != 0) return hostAnswer(hostCleanupAnswer);
-  reach(tSeam::acquireBeforeLower);
+  acquisitionCancelled = false;
   if (count != 0) reach(tSeam::reserveFoundNoSpare);
   // What another thread did at a seam may have closed the session; the
   // library holds it off there, so a model that let it in answers as for a
   // closed session rather than read a removed record.
   found = sessions.find(session);
   if (found == sessions.end() || found->second.fifos.count(fifo) == 0) return kNotFound;
-  FifoRecord& state = found->second.fifos[fifo];
   // A FIFO whose region list failed takes no elements it cannot lend; a
   // request for none needs no region and goes ahead.
-  if (count != 0 && latch(&state.regionListFailed, Sticky::regionList, session, fifo)) return kMemoryFull;
+  if (count != 0 && latch(&found->second.fifos[fifo].regionListFailed, Sticky::regionList, session, fifo)) {
+    return kMemoryFull;
+  }
   if (count != 0 && !created && forcedFailure != 0) return forcedFailure;
   const std::string name =
       std::string(write ? "AcquireFifoWriteElements" : "AcquireFifoReadElements") + typeSuffix(typeCode);
+  // Cycles: each first looks whether the host's cleanup ran, then asks the
+  // lower library. A lower time-out of a capped wait asks again, holding the
+  // turn; -61219 waits for the turn, which for timeout 0 ends the call
+  // unless the cleanup ran meanwhile. Other answers end the call.
   int32_t answer = 0;
-  // An infinite wait retries a lower time-out; other answers end the call.
-  do {
+  for (;;) {
+    if (acquisitionCancelled) return kCancelled;
+    reach(tSeam::acquireBeforeLower);
+    found = sessions.find(session);
+    if (found == sessions.end() || found->second.fifos.count(fifo) == 0) return kNotFound;
     answer = o.lower(line(name, {routed(session), fifo, count}));
-  } while (infinite && answer == kFifoTimeout);
+    if (capped && answer == kFifoTimeout) continue;
+    if (answer == kAcquireTimedOut && acquisitionCancelled) continue;
+    break;
+  }
+  FifoRecord& state = found->second.fifos[fifo];
   int32_t status = 0;
   merge(&status, answer);
   if (status < 0 || count == 0) return status;
@@ -479,6 +492,8 @@ int32_t Model::dispose(Oracle& o, uint32_t reference) {
 // The host stopping runs every session cleanup once, oldest first; each
 // closes its session with attribute 1 and its answer is not reported.
 void Model::hostCleanup(Oracle& o) {
+  // Mode 6 first: an acquisition under way stops at its next cycle.
+  acquisitionCancelled = true;
   const std::vector<uint32_t> turn = cleanups;
   for (uint32_t session : turn) {
     auto still = std::find(cleanups.begin(), cleanups.end(), session);

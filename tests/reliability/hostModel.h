@@ -88,6 +88,9 @@ class Model {
   // true while the value is still theirs, false once a registration of it
   // showed that the lower library ended the session and handed it out again.
   std::map<uint32_t, bool> closing;
+  // The host's cleanup ran while an acquisition was under way (its mode-6
+  // procedure): that acquisition stops at the top of its next cycle.
+  bool acquisitionCancelled = false;
 
   // Set by the driver for a step in which an allocation failed: the sticky
   // flags the library latched during the step, and a failure of the step's
@@ -101,8 +104,11 @@ class Model {
   int32_t close(Oracle& o, uint32_t session, uint32_t attribute, bool cleanup = false);
   int32_t guarded(Oracle& o, const char* lowerName, uint32_t session);  // download, reset
   int32_t startFifo(Oracle& o, uint32_t session, uint32_t fifo);
+  // `capped`: the timeout is infinite, or finite above 3000 ms and not used
+  // up within the step (the model keeps no time); its waits are cut into
+  // attempts, and the host's cleanup ends it at the next cycle.
   int32_t acquire(Oracle& o, bool write, uint32_t session, uint32_t fifo, uint32_t count, int32_t typeCode,
-                  bool infinite, bool nullReference, bool nullAcquired, int32_t hostCleanupAnswer,
+                  bool capped, bool nullReference, bool nullAcquired, int32_t hostCleanupAnswer,
                   int32_t hostReferenceAnswer, const Observed& seen);
   int32_t dispose(Oracle& o, uint32_t reference);
   // Called at each point where the library lets another host thread act

@@ -7,10 +7,12 @@
 //      thread runs the other operation, which is given a bounded wait and
 //      counted as returned or blocked (a blocked one is fine where the
 //      design says it waits); the first thread goes on and both are joined;
-//   3. the lower closes made and the state must be the model's with the
-//      second operation put into the first one's window (or, as one may
-//      wait for the other, with the two in either order), and a session
-//      that got a value again must still be open;
+//   3. the lower closes made, every acquisition's status and the state
+//      must be the model's with the second operation put into the first
+//      one's window (or, as one may wait for the other, with the two in
+//      either order, or with the second's first call in the window and
+//      its second after), and a session that got a value again must
+//      still be open;
 //   4. every region is given back and every session closed, step by step
 //      against the model, and nothing may be left.
 // The sweep fails when a seam never fired or fewer cases ran than seams
@@ -64,8 +66,15 @@ struct Values {
 
 enum class Kind {
   close, hostCleanup, closeParent, openWithValue, openResourceWithValue, lowerOwnClose, closeThenOpen,
-  lowerCloseThenOpen, disposeOther, startFifo, acquire, dispose, openResourceUnder, download
+  lowerCloseThenOpen, disposeOther, startFifo, acquire, acquireLong, dispose, openResourceUnder, download
 };
+
+// A finite timeout above one attempt (3000 ms): its waits are capped, so the
+// host's cleanup must end it. Its first lower call is answered -50400 by the
+// stand-in at once, as a capped wait that ran out would be; later ones find
+// the FIFO's generated elements. No case waits out a real attempt.
+constexpr uint32_t kLongTimeoutMs = 6000;
+constexpr const char* kAcquireU32 = "ViDazoDll_AcquireFifoReadElementsU32";
 
 // One operation on one thread: the call, what it handed back, and what the
 // model makes of it.
@@ -76,6 +85,10 @@ struct Action {
   uint32_t session, reuse;
   int32_t status = 0;
   Observed seen;
+  // What the model made of an acquisition, and how many lower calls it
+  // asked of it so far, in the candidate being built.
+  mutable int32_t predicted = 0;
+  mutable int lowerCalls = 0;
 
   void perform() {
     uint32_t extra = 0, remaining = 0;
@@ -96,10 +109,14 @@ struct Action {
         break;
       case Kind::disposeOther: case Kind::dispose: status = HostRuntimeSim_DisposeReference(session); break;
       case Kind::startFifo: status = ViDazoHx_StartFifo(session, 6); break;
-      case Kind::acquire:
-        status = ViDazoHx_AcquireFifoReadRegionScalar(session, 6, &seen.reference, 4, 7, 0, 0, &extra, &remaining);
+      case Kind::acquire: case Kind::acquireLong: {
+        const bool longWait = kind == Kind::acquireLong;
+        if (longWait) ViDazoSim_InjectStatus(kAcquireU32, reliability::kFifoTimeout, 1);
+        status = ViDazoHx_AcquireFifoReadRegionScalar(session, 6, &seen.reference, 4, 7, 0,
+                                                      longWait ? kLongTimeoutMs : 0, &extra, &remaining);
         seen.acquired = extra;
         break;
+      }
       case Kind::download: status = ViDazoHx_Download(session); break;
     }
   }
@@ -107,13 +124,21 @@ struct Action {
   // The same operation in the model.
   // An operation of two calls can be run in halves: `half` 1 is the first
   // call, 2 the second, 0 both (for the others, 1 is all and 2 nothing).
-  bool twoCalls() const { return kind == Kind::closeThenOpen || kind == Kind::lowerCloseThenOpen; }
+  // The host's cleanup is two calls too: its mode-6 procedures (ending
+  // acquisitions under way), then its mode-2 ones (closes), which may wait
+  // for such an acquisition.
+  bool twoCalls() const {
+    return kind == Kind::closeThenOpen || kind == Kind::lowerCloseThenOpen || kind == Kind::hostCleanup;
+  }
   void apply(Model& model, Oracle& o, int half = 0) const {
     if (half == 2 && !twoCalls()) return;
     const bool firstCall = half != 2, secondCall = half != 1;
     switch (kind) {
       case Kind::close: case Kind::closeParent: model.close(o, session, 0); break;
-      case Kind::hostCleanup: model.hostCleanup(o); break;
+      case Kind::hostCleanup:
+        if (firstCall) model.acquisitionCancelled = true;
+        if (secondCall) model.hostCleanup(o);
+        break;
       case Kind::lowerOwnClose: model.lowerClosesOnItsOwn(o, session); break;
       case Kind::closeThenOpen:
         if (firstCall) model.close(o, session, 0);
@@ -127,7 +152,10 @@ struct Action {
       case Kind::openResourceWithValue: case Kind::openResourceUnder: model.openResource(o, session, false, seen); break;
       case Kind::disposeOther: case Kind::dispose: model.dispose(o, session); break;
       case Kind::startFifo: model.startFifo(o, session, 6); break;
-      case Kind::acquire: model.acquire(o, false, session, 6, 4, 7, false, false, false, 0, 0, seen); break;
+      case Kind::acquire: case Kind::acquireLong:
+        lowerCalls = 0;
+        predicted = model.acquire(o, false, session, 6, 4, 7, kind == Kind::acquireLong, false, false, 0, 0, seen);
+        break;
       case Kind::download: model.guarded(o, "Download", session); break;
     }
   }
@@ -141,6 +169,12 @@ struct Action {
       return model.lowerOpen.count(value) != 0 ? 0 : ViDazoSim_StatusInvalidSession;
     }
     if (call.rfind("Open", 0) == 0) return seen.session != 0 ? 0 : status;
+    if (kind == Kind::acquireLong && call.rfind("Acquire", 0) == 0) {
+      // The first is the injected time-out; later ones lend elements, or
+      // fail as the call did (its session ended below meanwhile).
+      if (++lowerCalls == 1) return reliability::kFifoTimeout;
+      return status < 0 && status != reliability::kFifoTimeout ? status : 0;
+    }
     if (call.rfind("Acquire", 0) == 0 || call.rfind("StartFifo", 0) == 0 || call.rfind("Download", 0) == 0) {
       return status < 0 ? status : 0;
     }
@@ -272,6 +306,8 @@ const std::vector<SeamPoint> kSeamPoints = {
      [](const Values& v) { return act(Kind::download, v.same); }},
     {"acquisition, before the lower library", tSeam::acquireBeforeLower, idle,
      [](const Values& v) { return act(Kind::acquire, v.same); }},
+    {"acquisition with a finite timeout above one attempt, before the lower library", tSeam::acquireBeforeLower,
+     idle, [](const Values& v) { return act(Kind::acquireLong, v.same); }},
     {"acquisition, making its region's queue node", tSeam::reserveFoundNoSpare, idle,
      [](const Values& v) { return act(Kind::acquire, v.same); }},
     {"acquisition, FIFO record just made", tSeam::acquireAfterEnsure,
@@ -418,7 +454,17 @@ std::vector<Model> candidates(const Model& before, const SeamPoint& point, const
       run(action, 0);
     }
     model.onSeam = nullptr;
-    if (lowerCloses(oracle.expected) == made) {
+    const Action* wrongAcquisition = nullptr;
+    for (const Action* action : {&first, &second}) {
+      const bool acquisition = action->kind == Kind::acquire || action->kind == Kind::acquireLong;
+      if (acquisition && action->predicted != action->status) wrongAcquisition = action;
+    }
+    if (wrongAcquisition != nullptr) {
+      if (closesDiffer->empty()) {
+        *closesDiffer = "an acquisition answered " + std::to_string(wrongAcquisition->status) + ", the model " +
+                        std::to_string(wrongAcquisition->predicted);
+      }
+    } else if (lowerCloses(oracle.expected) == made) {
       result.push_back(model);
     } else if (closesDiffer->empty()) {
       std::string text;

@@ -28,11 +28,11 @@ enum class tSeam {
   reserveFoundNoSpare,                 // an acquisition found no spare queue node and takes regionMutex to make one
   startFifoBeforeLower,                // FIFO start ensured the record; starts the FIFO in the lower library next
   guardBeforeForward,                  // download or reset found no region out; forwards next
-  acquireBeforeLower,                  // an acquisition holds its FIFO's turn lock; asks the lower library next
+  acquireBeforeLower,                  // an acquisition holds its FIFO's turn, its cleanup flag read; asks below next
   // Seams from here on are outside kSeamCount: they sit in the platform
   // layer, in no window between host threads on a session value, and the
   // interleaving sweep does not try them. Keep them after every counted seam.
-  eventTimedWaitEnded                  // an event's timed wait ended without a wake-up; looks at the event once more next
+  eventTimedWaitEnded                  // an event's timed wait ended unwoken; looks at the event once more next
 };
 // Every point where a path has let go of registryLock or a regionMutex and
 // calls out next (to the lower library, the host or ViDazoHx_Close()) has a
