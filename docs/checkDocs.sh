@@ -18,7 +18,7 @@ if [[ -s $dir/warnings.log ]]; then
   exit 1
 fi
 
-for page in ViDazoHx_8h ViDazoSim_8h HostRuntimeSim_8h; do
+for page in ViDazoHx_8h ViDazoSim_8h VoKelSrvSim_8h HostRuntimeSim_8h; do
   [[ -s $dir/xml/$page.xml ]] || { echo "not in the reference: $page"; exit 1; }
 done
 grep -q 'Where to start' "$dir/html/index.html" || { echo "the front page is missing"; exit 1; }

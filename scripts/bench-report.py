@@ -2,15 +2,17 @@
 """Turns the benchmark programs' JSON output into the performance report.
 
     bench-report.py JSON_DIR OUT_DIR
+    bench-report.py --realtime FILE   prints the real-time section of one bench_realtime JSON
 
 JSON_DIR holds one directory per repetition (rep-1, rep-2, ...), each with the
-bench_*.json of one run of every program. Writes OUT_DIR/performance.md, plus
+bench_*.json of one run of every program, and realtime.json from one run of
+bench_realtime (the real-time figures, kept as information). Writes OUT_DIR/performance.md, plus
 streaming.dat and streaming.gp for gnuplot (bench-report.sh runs it to make
 streaming.png). Every figure is set against an anchor measured in the same
 repetition, and every ratio is taken within a repetition before the median
 over repetitions: load that hits one repetition hits both sides of its
 ratios. CPU times are the benchmark thread's own. Prints the summary tables,
-which bench-report.sh copies into README.md.
+which bench-report.sh copies into docs/development.md.
 """
 import json
 import pathlib
@@ -384,7 +386,140 @@ def gnuplot_files(out_dir, read_rows, write_rows):
     (out_dir / "streaming.gp").write_text(script)
 
 
+def microseconds(ns):
+    """A duration in the unit that keeps it short."""
+    if ns < 10_000:
+        return f"{ns} ns"
+    return f"{ns / 1000:.1f} µs" if ns < 1_000_000 else f"{ns / 1e6:.1f} ms"
+
+
+def seconds(ns):
+    return f"{ns / 1e9:.2f} s"
+
+
+def spread_of(figure, unit=microseconds):
+    """A figure's median and, over several samples, its range."""
+    if not figure:
+        return "not measured"
+    if figure["samples"] == 1:
+        return f"{unit(figure['p50'])} (one run)"
+    return f"{unit(figure['p50'])} (largest {unit(figure['max'])}, {figure['samples']} runs)"
+
+
+TIMEOUT_NAMES = {0: "0", 4294967295: "infinite"}
+
+
+def timeout_name(timeout):
+    return TIMEOUT_NAMES.get(timeout, f"{timeout} ms")
+
+
+def realtime_section(path):
+    """The real-time figures from bench_realtime's JSON, information without a goal."""
+    if not path.exists():
+        return []
+    data = json.loads(path.read_text())
+    m = data["machine"]
+    # bench-report.sh notes the commit it measured beside the JSON.
+    noted = path.with_suffix(".source")
+    source = f", from the code of commit {noted.read_text().strip()}" if noted.exists() else ""
+    where = (f"{m['cpu']}, {m['cpus']} CPUs, {m['arch']}, Linux {m['kernel']}"
+             f"{', a virtual machine' if m.get('virtual') else ''}, load (one-minute average) {m['load']:.2f}")
+    out = ["## Real-time figures", "",
+           "Information, without goals: what an engineer deploying the library in a control loop asks first. "
+           f"Taken by `bench_realtime` ({'`--quick`, ' if data['quick'] else ''}release preset, journals off) in "
+           f"{data['elapsed_s']} s on {m.get('date', '?')}{source}, on: {where}.", "",
+           "**This is not a figure for an ARM controller.** "
+           + (f"It comes from a virtual {m['arch']} machine shared with other work, whose hypervisor and "
+              "neighbours add latency a controller does not have"
+              if m.get("virtual") else f"It comes from the {m['arch']} machine named above")
+           + (", and whose clock is read without a system call. " if m["arch"] == "x86_64" else ". ")
+           + "Where the kernel offers no vDSO clock, `clock_gettime` is a system call, and a region cycle "
+           "with a finite timeout makes two of them: on 32-bit ARM that is a core without the generic timer, "
+           "such as the Cortex-A9 of the ARM-kernel suite (`scripts/armhf-vm.sh`), on which a clock read is a "
+           "`clock_gettime64` system call; its Cortex-A15 machine reads the clock without one. Take the figures on the target itself: "
+           "`cmake --preset armhf && cmake --build --preset armhf --target bench_realtime` cross-builds the "
+           "program (it needs no Google Benchmark, which the cross build lacks, so the other benchmarks are not "
+           "cross-built); copy `build/armhf/bin/bench_realtime` and the libraries in `build/armhf/lib` to the "
+           "target, run `LD_LIBRARY_PATH=<their directory> ./bench_realtime out.json` there as root (for "
+           "SCHED_FIFO) on an otherwise idle system, and turn its output into this section with "
+           "`python3 scripts/bench-report.py --realtime out.json`. The armhf build is RelWithDebInfo, optimised "
+           "as the release build is.", ""]
+    rows = ["### Region-cycle latency", "",
+            f"Wall time of one acquire + dispose of a 16-element read region at a finite timeout (1 s), data "
+            f"always there (the FIFOs generate on demand), {data['latency']['cycles_per_thread']} cycles per "
+            f"thread after a warm-up, every sample kept; threads scheduled {data['scheduling']}. Two threads on "
+            "one FIFO take turns on its acquisition lock, and when their turns collide the second waits in the "
+            "kernel on that priority-inheriting lock, so that figure moves with how often they collide; two "
+            "FIFOs are in two sessions. The maximum is one "
+            "sample, and on a shared virtual machine it holds the hypervisor's and the kernel's interruptions "
+            "as well as the library's work (among them real-time throttling, which by default takes 50 ms of "
+            "each second from SCHED_FIFO threads that keep the CPUs busy).", "",
+            "| Threads | Samples | p50 | p99 | p99.9 | Maximum |", "|---|---|---|---|---|---|"]
+    for key, text in (("one_thread", "one"), ("two_threads_one_fifo", "two on one FIFO"),
+                      ("two_threads_two_fifos", "two on two FIFOs")):
+        f = data["latency"][key]
+        rows.append(f"| {text} | {f['samples']} | {microseconds(f['p50'])} | {microseconds(f['p99'])} "
+                    f"| {microseconds(f['p999'])} | {microseconds(f['max'])} |")
+    out += rows + [""]
+    out += ["### System calls and allocations per steady cycle", "",
+            "The steady-cycle check (`tests/reliability/steadyCycle.cpp`, the test `SteadyCycle.*` keeps it): in "
+            "a forked child, after a warm-up, a seccomp filter allows no system call but `exit_group` (and the "
+            "clock reads at a finite timeout) while the child writes a region to a looped-back FIFO and reads one "
+            "from it, each disposed of, library and stand-ins together; any other system call ends the child and "
+            "is reported by number. The library's allocations over the same cycles are counted by wrapping "
+            "`malloc`, `realloc` and the non-throwing `operator new` at link time.", "",
+            "| Timeout | Cycles | System calls per cycle | Allocations per cycle |", "|---|---|---|---|"]
+    for check in data["steady"]:
+        if check["refused"]:
+            out.append(f"| {timeout_name(check['timeout'])} | - | not checked: {check['verdict']} | - |")
+            continue
+        calls = "0" if check["clean"] or "system call" not in check["verdict"] else check["verdict"]
+        per_cycle = check["allocations"] / check["cycles"] if check["cycles"] else 0
+        out.append(f"| {timeout_name(check['timeout'])} | {check['cycles']} | {calls} | {per_cycle:g} |")
+    out.append("")
+    first = data["first_use"]
+    out += ["### First use of a FIFO", "",
+            f"In {first['sessions']} fresh sessions: the FIFO's start through the library builds its record; "
+            "its first region cycle makes the region queue's spare node; later "
+            "cycles allocate nothing. Allocations are the library's own; times are wall times, median and "
+            "largest.", "",
+            "| Step | Allocations | Median | Largest |", "|---|---|---|---|"]
+    for key, text in (("start", "`ViDazoHx_StartFifo`"), ("first_cycle", "first region cycle"),
+                      ("steady_cycle", "a later cycle")):
+        f = first[key]
+        out.append(f"| {text} | {f['allocations']} | {microseconds(f['ns']['p50'])} "
+                   f"| {microseconds(f['ns']['max'])} |")
+    out.append("")
+    out += ["### Ending a blocked acquisition, and what a close holds up", "",
+            "Time from the host's cleanup (the host stand-in's `HostRuntimeSim_RunCleanup`) to the return of an "
+            "acquisition waiting on an empty FIFO. The cleanup comes just after the acquisition began waiting in "
+            "the lower library, the worst moment: the library sees the cleanup between the lower library's "
+            "waits, each at most 3 s long for an infinite timeout and for a finite one above 3000 ms (a build "
+            "that does not cut finite waits so ends a finite wait only at its timeout, with -50400).", "",
+            "| Wait | Time to return | Status returned |", "|---|---|---|"]
+    for key in ("cancel_infinite", "cancel_finite"):
+        f = data[key]
+        statuses = sorted(set(f["statuses"]))
+        names = ", ".join({-50405: "-50405 HostCancelled", -50400: "-50400 timed out"}.get(s, str(s))
+                          for s in statuses)
+        out.append(f"| {timeout_name(f['timeout'])} | {spread_of(f['ns'], seconds)} | {names} |")
+    stall = data["stall"]
+    out += ["", "A session's close waits, holding the registry lock exclusively, for an acquisition under way on "
+            "one of its FIFOs (the documented registry-wide wait). Meanwhile every other session's acquisitions "
+            "wait too. Here one thread streams region cycles on an unrelated session while another session is "
+            f"closed whose acquisition waits with a timeout of {stall['timeout']} ms. The stall lasts as long as "
+            "the acquisition: up to its whole timeout, and for an infinite one until elements arrive or the host's "
+            "cleanup ends it.", "",
+            "| Figure | Time |", "|---|---|",
+            f"| the close's duration | {spread_of(stall['close_ns'], seconds)} |",
+            f"| the unrelated session's longest cycle meanwhile | {spread_of(stall['stall_ns'], seconds)} |", ""]
+    return out
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--realtime":
+        print("\n".join(realtime_section(pathlib.Path(sys.argv[2]))))
+        return
     json_dir, out_dir = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
     reps = [Repetition(d) for d in sorted(json_dir.glob("rep-*"), key=lambda d: int(d.name.split("-")[1]))]
     if not reps:
@@ -403,7 +538,7 @@ def main():
            "device mode: a thread of its own fills or drains the FIFO, so the benchmark thread's CPU time is the "
            "host's work alone.", "",
            *machine(report, elapsed), "## Goals", "", *summary, "", "![Streaming](streaming.png)", "", "## Figures", "",
-           *body]
+           *body, *realtime_section(json_dir / "realtime.json")]
     out_dir.mkdir(parents=True, exist_ok=True)
     (out_dir / "performance.md").write_text("\n".join(doc))
     gnuplot_files(out_dir, read_rows, write_rows)

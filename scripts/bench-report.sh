@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release preset, runs every benchmark and writes the performance
 # report: docs/performance.md and docs/streaming.png, and the summary table
-# in README.md.
+# in docs/development.md.
 #
-#   scripts/bench-report.sh           full run (under five minutes), writes docs/ and README.md
+#   scripts/bench-report.sh           full run (under five minutes), writes docs/
 #   scripts/bench-report.sh --quick   checks that every benchmark and the report
 #                                     run (well under a minute); writes to
 #                                     build/release/bench-report only
@@ -13,7 +13,9 @@
 # A run is several repetitions, each one run of every program in turn, so
 # that load from elsewhere spreads over all the figures rather than landing
 # on one benchmark's repetitions; the report takes every ratio within a
-# repetition and gives its median and spread over them.
+# repetition and gives its median and spread over them. The real-time
+# figures (bench_realtime: tail latencies, single slow events) come from one
+# run after the repetitions.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -41,7 +43,7 @@ fi
 
 if ((!again)); then
   cmake --preset release >/dev/null
-  cmake --build --preset release --target "${programs[@]}"
+  cmake --build --preset release --target "${programs[@]}" bench_realtime
 fi
 
 if ((quick)); then
@@ -75,6 +77,13 @@ if ((!again)); then
         --benchmark_out="${json}/rep-${rep}/${program}.json" --benchmark_out_format=json
     done
   done
+  echo "bench-report: real-time figures (bench_realtime)"
+  realtime=()
+  ((quick)) && realtime=(--quick)  # fewer samples, each slow figure once
+  "build/release/bin/bench_realtime" "${realtime[@]}" "${json}/realtime.json" >/dev/null
+  source=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+  [[ -n $(git status --porcelain --untracked-files=no 2>/dev/null) ]] && source+=" with changes not yet committed"
+  echo "\`${source}\`" >"${json}/realtime.source"
   echo $((SECONDS - start)) >"${json}/elapsed"
 fi
 
@@ -82,10 +91,10 @@ summary=$(python3 scripts/bench-report.py "${json}" "${out}")
 (cd "${out}" && gnuplot streaming.gp && rm -f streaming.gp streaming.dat)
 
 if ((!quick)); then
-  # README.md shows the goals table between its two markers.
+  # The development guide shows the goals table between its two markers.
   python3 - "${summary}" <<'PY'
 import pathlib, sys
-readme = pathlib.Path("README.md")
+readme = pathlib.Path("docs/development.md")
 text = readme.read_text()
 start, end = "<!-- bench-summary:start -->", "<!-- bench-summary:end -->"
 head, rest = text.split(start, 1)

@@ -601,7 +601,9 @@ VIDAZOHX_API int32_t ViDazoHx_Reset(uint32_t session);
  * Reads a 16-bit register.
  * @param session The session.
  * @param offset  The register.
- * @param value   Receives the value.
+ * @param value   Receives the value. Required: this library passes it to
+ *                the lower library unchecked (the simulated target answers
+ *                NULL with ViDazoSim_StatusInvalidParameter).
  * @return The lower status; ViDazoHx_StatusSessionNotSupported;
  *         ViDazoHx_StatusLibraryNotOpen.
  */
@@ -610,7 +612,9 @@ VIDAZOHX_API int32_t ViDazoHx_Read16(uint32_t session, uint32_t offset, uint16_t
  * Reads a 32-bit register.
  * @param session The session.
  * @param offset  The register.
- * @param value   Receives the value.
+ * @param value   Receives the value. Required: this library passes it to
+ *                the lower library unchecked (the simulated target answers
+ *                NULL with ViDazoSim_StatusInvalidParameter).
  * @return The lower status; ViDazoHx_StatusSessionNotSupported;
  *         ViDazoHx_StatusLibraryNotOpen.
  */
@@ -620,7 +624,8 @@ VIDAZOHX_API int32_t ViDazoHx_Read32(uint32_t session, uint32_t offset, uint32_t
  * ViDazoHx_Read32().
  * @param session The session.
  * @param offset  The register.
- * @param value   Receives the value.
+ * @param value   Receives the value. Required and unchecked, as for
+ *                ViDazoHx_Read32().
  * @return As ViDazoHx_Read32().
  */
 VIDAZOHX_API int32_t ViDazoHx_ReadSgl(uint32_t session, uint32_t offset, float* value);
@@ -714,8 +719,11 @@ VIDAZOHX_API int32_t ViDazoHx_UnreserveIrqContext(uint32_t session, ViDazoHx_Irq
  *                     library receives the value it holds. Required.
  * @param irqMask      The IRQs to wait for.
  * @param timeout      In milliseconds; ViDazoHx_InfiniteTimeout: no limit.
- * @param irqsAsserted Receives the asserted IRQs of the mask.
+ * @param irqsAsserted Receives the asserted IRQs of the mask. Required:
+ *                     this library passes it to the lower library unchecked
+ *                     (the simulated target skips a NULL output).
  * @param timedOut     Receives 1 when the timeout passed first, else 0.
+ *                     Required and unchecked, as `irqsAsserted`.
  * @return The lower status (the simulated target answers 0 also when the
  *         timeout passes, with `timedOut` set); ViDazoHx_StatusSessionNotSupported;
  *         ViDazoHx_StatusInvalidParameter (`context` is NULL);
@@ -884,10 +892,21 @@ VIDAZOHX_API int32_t ViDazoHx_WriteFifoScalar(uint32_t session, uint32_t fifo, V
  * @param ignored             Not used.
  * @param timeout             In milliseconds; see above.
  * @param elementsAcquiredOut Receives the number lent, from the lower
- *                            library. Required.
- * @param elementsRemainingOut Optional. Receives, from the lower library,
- *                            the elements (free places) left after the
- *                            region.
+ *                            library. Required (NULL is refused).
+ * @param elementsRemainingOut Receives, from the lower library, the
+ *                            elements (free places) left after the region.
+ *                            Required: this library passes it to the lower
+ *                            library unchecked (the simulated target skips
+ *                            a NULL output).
+ *
+ * The two counts are meaningful only when a region is lent (0 or a
+ * warning). When the call fails they are left as they were if it failed
+ * before asking the lower library (its argument, session, registration,
+ * turn and queue-node steps), and otherwise hold what the lower library
+ * last wrote into them: it may be asked several times, and on a failure
+ * after it lent elements, `elementsAcquiredOut` still holds their number
+ * although they went back. Only `referenceOut` is set by this library (to
+ * 0 first).
  * @return 0 or a lower warning, with a region lent. Otherwise no region is
  *         lent and every element the lower library lent on this call has
  *         been given back:
@@ -931,8 +950,13 @@ VIDAZOHX_API int32_t ViDazoHx_AcquireFifoReadRegionScalar(uint32_t session, uint
  * @param ignored             Not used.
  * @param timeout             In milliseconds; see
  *                            ViDazoHx_AcquireFifoReadRegionScalar().
- * @param elementsAcquiredOut Receives the number lent. Required.
- * @param elementsRemainingOut Optional. Receives the free places left.
+ * @param elementsAcquiredOut Receives the number lent. Required (NULL is
+ *                            refused).
+ * @param elementsRemainingOut Receives the free places left. Required and
+ *                            unchecked, as for the read region.
+ *
+ * The two counts mean what they mean for ViDazoHx_AcquireFifoReadRegionScalar():
+ * only when a region is lent.
  * @return As ViDazoHx_AcquireFifoReadRegionScalar().
  */
 VIDAZOHX_API int32_t ViDazoHx_AcquireFifoWriteRegionScalar(uint32_t session, uint32_t fifo, uint32_t* referenceOut,
@@ -944,7 +968,9 @@ VIDAZOHX_API int32_t ViDazoHx_AcquireFifoWriteRegionScalar(uint32_t session, uin
  * Reports a FIFO's peer-to-peer endpoint.
  * @param session  The session.
  * @param fifo     The FIFO.
- * @param endpoint Receives the endpoint.
+ * @param endpoint Receives the endpoint. Required: this library passes it
+ *                 to the lower library unchecked (the simulated target
+ *                 answers NULL with ViDazoSim_StatusInvalidParameter).
  * @return The lower status; ViDazoHx_StatusSessionNotSupported;
  *         ViDazoHx_StatusLibraryNotOpen.
  */
@@ -958,16 +984,22 @@ VIDAZOHX_API int32_t ViDazoHx_GetPeerToPeerFifoEndpoint(uint32_t session, uint32
  * Lists the resource names the broker knows for a session, comma-separated.
  * @param session  The session; the broker receives it without bits
  *                 0xF000.
- * @param names    Receives the list, NUL-terminated.
+ * @param names    Receives the list, NUL-terminated. Required: this
+ *                 library passes it to the broker unchecked (the simulated
+ *                 broker answers NULL with VoKelSrvSim_StatusBufferTooSmall).
  * @param capacity Size of `names` in bytes.
- * @param count    Receives the number of names.
+ * @param count    Receives the number of names. Required and unchecked
+ *                 (the simulated broker answers NULL with
+ *                 VoKelSrvSim_StatusNullArgument).
  * @return The broker's status; ViDazoHx_StatusSessionNotSupported.
  */
 VIDAZOHX_API int32_t ViDazoHx_GetResources(uint32_t session, char* names, uint32_t capacity, uint32_t* count);
 /**
  * Names the resource at `index`.
  * @param index    The broker's index.
- * @param name     Receives the name, NUL-terminated.
+ * @param name     Receives the name, NUL-terminated. Required: this library
+ *                 passes it to the broker unchecked (the simulated broker
+ *                 answers NULL with VoKelSrvSim_StatusBufferTooSmall).
  * @param capacity Size of `name` in bytes.
  * @return The broker's status.
  */
@@ -976,7 +1008,9 @@ VIDAZOHX_API int32_t ViDazoHx_GetResourceName(uint32_t index, char* name, uint32
  * Finds the index of a resource and claims it (release it with
  * ViDazoHx_ReleaseResourceIndex()).
  * @param name  The resource name.
- * @param index Receives the index.
+ * @param index Receives the index. Required: this library passes it to the
+ *              broker unchecked (the simulated broker answers NULL with
+ *              VoKelSrvSim_StatusNullArgument).
  * @return The broker's status.
  */
 VIDAZOHX_API int32_t ViDazoHx_GetResourceIndex(const char* name, uint32_t* index);

@@ -291,11 +291,17 @@ int32_t lockSession(uint32_t value, SessionPtr* session, std::unique_lock<std::m
   return (*session)->closed ? ViDazoSim_StatusInvalidSession : 0;
 }
 
-Deadline::Deadline(uint32_t timeoutMs)
-    : infinite_(timeoutMs == ViDazoDll_InfiniteTimeout),
-      at_(std::chrono::steady_clock::now() + std::chrono::milliseconds(infinite_ ? 0 : timeoutMs)) {}
-
-bool Deadline::expired() const { return !infinite_ && std::chrono::steady_clock::now() >= at_; }
+bool Deadline::expired() const {
+  if (infinite()) return false;
+  if (timeoutMs_ == 0) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (!started_) {
+    started_ = true;
+    at_ = now + std::chrono::milliseconds(timeoutMs_);
+    return false;
+  }
+  return now >= at_;
+}
 
 int32_t openSession(const char* bitfile, const char* signature, const char* resource, uint32_t attribute,
                     uint32_t* session) {

@@ -171,9 +171,14 @@ class BlockedScope {
 };
 
 // A monotonic deadline from a millisecond timeout (0: none, 0xFFFFFFFF: never).
+// The clock is read only when the caller first has to wait, not when the
+// call starts: a call that finds what it needs reads no clock, because a
+// clock read is a system call on machines without a vDSO clock, and a host's
+// steady cycle must make none. The deadline then counts from that first
+// wait, a few microseconds after the call began.
 class Deadline {
  public:
-  explicit Deadline(uint32_t timeoutMs);
+  explicit Deadline(uint32_t timeoutMs) : timeoutMs_(timeoutMs) {}
   bool expired() const;
   // Blocks on `cv` (releasing `lock`) until notified or the deadline passes;
   // counts the caller as blocked meanwhile. Returns false, without waiting,
@@ -183,7 +188,7 @@ class Deadline {
   bool wait(Lock& lock, Condition& cv, bool counted = true) const {
     if (expired()) return false;
     BlockedScope scope(counted);
-    if (infinite_) {
+    if (infinite()) {
       cv.wait(lock);
     } else {
       cv.wait_until(lock, at_);
@@ -192,8 +197,11 @@ class Deadline {
   }
 
  private:
-  bool infinite_;
-  std::chrono::steady_clock::time_point at_;
+  bool infinite() const { return timeoutMs_ == ViDazoDll_InfiniteTimeout; }
+
+  uint32_t timeoutMs_;
+  mutable bool started_ = false;  // at_ is set
+  mutable std::chrono::steady_clock::time_point at_;
 };
 
 // Session functions (Target.cpp). All return a status and never throw except

@@ -1,5 +1,7 @@
-/*
- * VoKelSrvSim.h: control API of the simulated resource broker.
+/**
+ * @file VoKelSrvSim.h
+ * @brief Control API of the simulated resource broker: the resource table,
+ *        use counts, the call journal, fault injection.
  *
  * The simulated broker keeps the resource table that sessions are opened on
  * (by default "sim0" at index 0 and "sim1" at index 1) and a use count per
