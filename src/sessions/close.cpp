@@ -76,7 +76,7 @@ enum tCloseReason : uint32_t {
   kClosedByHost = 1,          // ViDazoHx_Close()
   kClosedByCleanup = 2,       // the host's cleanup procedure
   kPutOffCloseFinished = 3,   // the last release finished a close refused for regions out
-  kPendingParentClosed = 4,   // the last child of a parent whose close waited for it went
+  kPendingParentClosed = 4,   // a parent whose close waited for its children, once its subtree is idle
   kFailedOpenUndone = 5,      // an open that failed closed what it had opened
   kClosedWithAncestor = 6,    // an idle descendant closed by its ancestor's close
 };
@@ -263,7 +263,6 @@ tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseIn
     settled.outcome = tRegistryOutcome::skipped;
   } else if (sweepFifoStates(*record) || closeChildren(*record)) {
     settled.outcome = tRegistryOutcome::refused;
-    VIDAZOHX_PROBE(close_put_off, target.session, record->generation);
   } else {
     settled.pendingParent = detachFromParent(*record, target.session);
     removeSession(target.session);
@@ -336,6 +335,10 @@ int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& se
   const tSettlement settled = settleRegistry(target, false, &flight, closer);
   switch (settled.outcome) {
     case tRegistryOutcome::refused:
+      // Reported where the close answers it: a pending parent's close that
+      // runs again and finds the parent's own regions out answers nothing,
+      // and reporting it would put off one close twice.
+      VIDAZOHX_PROBE(close_put_off, target.session, settled.generation);
       traceClosePutOff(target.session, attribute);
       return StatusRegionsOutstanding;
     case tRegistryOutcome::inFlight: {
