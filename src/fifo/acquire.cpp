@@ -107,10 +107,14 @@ int32_t noteRefusal(tAcquisition& call, int32_t locked) {
 }
 
 // noteWait(): for the trace, a wait for the turn (`turn`) or another lower
-// attempt. Slow paths only.
-void noteWait(tAcquisition& call, bool turn) {
+// attempt, the wait having begun `waitedMs` ago (a lower attempt that ran
+// out of its whole wait: the first of them is part of how long the call
+// waited). Slow paths only.
+void noteWait(tAcquisition& call, bool turn, uint32_t waitedMs = 0) {
   if (call.notes == nullptr) return;
-  noteWaitStarts(call.notes, monotonicNanoseconds());
+  const auto waitedNs =
+      static_cast<int64_t>(convertDuration(waitedMs, tDurationUnit::milliseconds, tDurationUnit::nanoseconds));
+  noteWaitStarts(call.notes, monotonicNanoseconds() - waitedNs);
   ++(turn ? call.notes->turnWaits : call.notes->retries);
 }
 
@@ -235,7 +239,7 @@ void runCycles(tAcquisition& call) {
     if (lowerStatus == StatusFifoTimeout && tryAgain(call, wait)) {
       call.status = 0;
       holdsTurn = true;  // nothing went back, the turn is still ours
-      noteWait(call, false);
+      noteWait(call, false, wait);
       continue;
     }
     return;

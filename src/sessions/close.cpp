@@ -76,7 +76,7 @@ enum tCloseReason : uint32_t {
   kClosedByHost = 1,          // ViDazoHx_Close()
   kClosedByCleanup = 2,       // the host's cleanup procedure
   kPutOffCloseFinished = 3,   // the last release finished a close refused for regions out
-  kPendingParentClosed = 4,   // the last child of a parent whose close waited for it went
+  kPendingParentClosed = 4,   // a parent whose close waited for its children, once its subtree is idle
   kFailedOpenUndone = 5,      // an open that failed closed what it had opened
   kClosedWithAncestor = 6,    // an idle descendant closed by its ancestor's close
 };
@@ -263,7 +263,6 @@ tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseIn
     settled.outcome = tRegistryOutcome::skipped;
   } else if (sweepFifoStates(*record) || closeChildren(*record)) {
     settled.outcome = tRegistryOutcome::refused;
-    VIDAZOHX_PROBE(close_put_off, target.session, record->generation);
   } else {
     settled.pendingParent = detachFromParent(*record, target.session);
     removeSession(target.session);
@@ -272,13 +271,13 @@ tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseIn
   return settled;
 }
 
-int32_t closePendingParent(tCloseTarget parent, uint32_t attribute);
+int32_t closePendingParent(tCloseTarget parent);
 
 // finishClose()
 // Runs with no lock held: withdraws the host registration (registered or
 // not; its result does not matter) and closes the session in the lower
-// library, then ends the close's mark and finishes a parent that only
-// waited for this session. Only this close may touch the value until its
+// library, then ends the close's mark and runs again the put-off close of a
+// parent that waited for its children. Only this close may touch the value until its
 // mark ends: a host close meeting it waits and the cleanup procedure leaves
 // it alone, so the lower library cannot hand the value to a new session
 // before our withdrawal and close are done, unless it ends the session by
@@ -301,7 +300,7 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
   reachSeam(tSeam::closeAfterLowerClose);
   if (marked) endCloseInFlight(flight);
   if (settled.pendingParent.session != 0 && status >= 0) {
-    mergeStatus(&status, closePendingParent(settled.pendingParent, attribute));
+    mergeStatus(&status, closePendingParent(settled.pendingParent));
   }
   return status;
 }
@@ -314,11 +313,13 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
 // out again, or a session below it that does, is not closed now (the busy
 // ones are marked; the last of those regions to come back closes it), and
 // that deferral is not the closing child's failure: 0 is returned for it.
-int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
+// The parent is closed on the library's account, with attribute 1, whoever
+// closed the child and with whatever attribute.
+int32_t closePendingParent(tCloseTarget parent) {
   tCloseInFlight flight;
   const tSettlement settled = settleRegistry(parent, true, &flight);
   if (settled.outcome != tRegistryOutcome::closable) return StatusSuccess;
-  const int32_t status = finishClose(parent.session, attribute, settled, flight, kParentClose);
+  const int32_t status = finishClose(parent.session, kLibraryCloseAttribute, settled, flight, kParentClose);
   traceOwnClose(tOwnClose::pendingParent, parent.session, status);
   return status;
 }
@@ -336,6 +337,10 @@ int32_t closeOnce(tCloseTarget target, uint32_t attribute, const tCloseSeams& se
   const tSettlement settled = settleRegistry(target, false, &flight, closer);
   switch (settled.outcome) {
     case tRegistryOutcome::refused:
+      // Reported where the close answers it: a pending parent's close that
+      // runs again and finds the parent's own regions out answers nothing,
+      // and reporting it would put off one close twice.
+      VIDAZOHX_PROBE(close_put_off, target.session, settled.generation);
       traceClosePutOff(target.session, attribute);
       return StatusRegionsOutstanding;
     case tRegistryOutcome::inFlight: {
@@ -389,7 +394,7 @@ int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
 }
 
 int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
-  return closePendingParent(tCloseTarget{parent, generation}, kLibraryCloseAttribute);
+  return closePendingParent(tCloseTarget{parent, generation});
 }
 
 // undoRefusedOpen()

@@ -23,8 +23,8 @@
 //   registryLock is held (shared for lookups, exclusive for insertion and
 //   for the close's sweep).
 // * The region release path holds only a FIFO's regionMutex. It reads
-//   closePending there and calls ViDazoHx_Close() only after unlocking, since
-//   closing takes every lock above regionMutex.
+//   closePending there and finishes the put-off close (finishPutOffClose())
+//   only after unlocking, since closing takes every lock above regionMutex.
 // * closePending is written under one FIFO's regionMutex by the close and
 //   read under another FIFO's regionMutex by a release, so the two do not
 //   share a mutex: it is atomic.
@@ -87,10 +87,10 @@
 //   cleanup procedure's, an open's undo, a put-off close finished by the
 //   last release, a pending parent's once its subtree is idle, or an
 //   ancestor's for an idle descendant), or the cleanup procedure that
-//   cancelled an open in its window (see below). Descendants are closed below with
-//   the lock held; the session itself, and a pending parent, after it is
-//   let go: the host registration is withdrawn first, then the lower close
-//   runs.
+//   cancelled an open in its window (see "An open in its window" below).
+//   Descendants are closed below with the lock held; the session itself,
+//   and a pending parent, after it is let go: the host registration is
+//   withdrawn first, then the lower close runs.
 // * How a close in flight is recognised. From removing the record to the
 //   end of its lower close, the closer keeps a tCloseInFlight entry, on its
 //   stack, in a list under registryLock, with a token of its own. A close
@@ -222,8 +222,9 @@ struct tRegistration {
 //
 // Records the session held in *sessionOut, linked under `parent` (0: none).
 // An already registered value keeps its record, with everything it carries
-// (see "A kept record" above); only the parent link is applied to it, moving it from its former parent's list (a link to the
-// parent it has already changes nothing). The lower library hands a value
+// (see "A kept record" above); only the parent link is applied to it,
+// moving it from its former parent's list (a link to the parent it has
+// already changes nothing). The lower library hands a value
 // out only after its close returned, so a close of the value still marked
 // in flight is over: its mark ends here. Blocks on registryLock, which it
 // holds exclusively.

@@ -80,7 +80,7 @@ inline void traceRegionsGivenBack(uint32_t session, uint32_t fifo, uint32_t regi
 struct tAcquisitionNotes {
   int64_t waitStartNs = 0;  // first wait for the turn or for elements; 0: none
   uint32_t turnWaits = 0;   // waits for the FIFO's turn (a poll that found it free is none)
-  uint32_t retries = 0;     // lower-library attempts repeated: elements still lent, or an infinite wait
+  uint32_t retries = 0;     // lower-library attempts repeated: elements still lent, or a wait cut into attempts
   bool fifoRecordBuilt = false;
   int32_t fifoRecordStatus = 0;
   int32_t refusedRegistration = 0;  // the converted answer of a refused mode-6 registration
