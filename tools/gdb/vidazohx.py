@@ -48,6 +48,13 @@ def global_value(name):
     return symbol.value()
 
 
+def optional_global(name):
+    try:
+        return global_value(name)
+    except MissingDebugInfo:
+        return None
+
+
 def atomic(value):
     """The plain value inside a std::atomic (libstdc++ layout)."""
     while value.type.strip_typedefs().code == gdb.TYPE_CODE_STRUCT:
@@ -171,17 +178,16 @@ class Registry(object):
             self.map = global_value("sessionRegistry")
             self.lock = global_value("registryLock")
             self.closes = global_value("closesInFlight")
-            self.close_end = global_value("closeInFlightEnded")
         except MissingDebugInfo as missing:
             where = loaded[0] if loaded else "no %s among the loaded files" % LIBRARY
             raise gdb.GdbError(
                 "vidazohx: no debug information for %s (%s: symbol %s not found). Use the build tree's "
                 "library, or install libvidazohx-dbgsym (or unpack it and `set debug-file-directory "
                 "<root>/usr/lib/debug`)." % (LIBRARY, where, missing))
-        try:
-            self.opens = global_value("opensInFlight")
-        except MissingDebugInfo:
-            self.opens = None  # a library from before opens were marked in their window
+        # Absent from libraries built before opens were marked in their
+        # window and before the close-end signal.
+        self.opens = optional_global("opensInFlight")
+        self.close_end = optional_global("closeInFlightEnded")
         self.sessions = ordered_map(self.map)
         self.key_of = {address(record): key for key, record in self.sessions}
         self.fifos = [Fifo(key, number, state)
@@ -206,6 +212,8 @@ class Registry(object):
     def in_close_end_signal(self, word):
         """Whether an address lies in the signal that wakes the closes waiting
         for a close in flight (its mutex or its condition's futex words)."""
+        if self.close_end is None:
+            return False
         start = address(self.close_end)
         return start <= word < start + self.close_end.type.sizeof
 
