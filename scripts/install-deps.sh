@@ -16,8 +16,9 @@
 # systemtap-sdt-dev (<sys/sdt.h>, a build-time header for the static probes)
 # and gdb (the tests of the probes and of the gdb extension).
 #
-# Everything also installs qemu-system-arm and adds armhf as a foreign
-# architecture, for scripts/armhf-vm.sh: that script only downloads and
+# Everything also installs gdb-multiarch (the armhf gdb test debugs its host
+# through qemu-arm's gdb stub), and qemu-system-arm and adds armhf as a
+# foreign architecture, for scripts/armhf-vm.sh: that script only downloads and
 # unpacks the armhf kernel and busybox packages into the build tree. The one
 # armhf package installed is systemtap-sdt-dev:armhf, a header pair.
 set -euo pipefail

@@ -6,8 +6,9 @@
 # a core file:
 #
 #   vidazohx sessions   every registered session, its FIFO records, the
-#                       regions lent out, the FIFO locks and the closes in
-#                       flight
+#                       regions lent out, the FIFO locks, the closes in
+#                       flight with their closers and the opens in their
+#                       window
 #   vidazohx waiters    the threads blocked in the library, on what, for
 #                       which session and FIFO, and who holds it
 #
@@ -45,6 +46,13 @@ def global_value(name):
     if symbol is None:
         raise MissingDebugInfo(name)
     return symbol.value()
+
+
+def optional_global(name):
+    try:
+        return global_value(name)
+    except MissingDebugInfo:
+        return None
 
 
 def atomic(value):
@@ -88,6 +96,15 @@ def address(value):
     return int(value.address) if value.address is not None else 0
 
 
+def linked(head, fields):
+    """The `fields` of each entry of a list linked through `next`."""
+    entries, entry = [], head
+    while int(entry) != 0 and len(entries) < 100000:
+        entries.append(tuple(entry[field] for field in fields))
+        entry = entry["next"]
+    return entries
+
+
 # ---- threads and lock holders -----------------------------------------------
 
 
@@ -112,6 +129,17 @@ def mutex_owner(mutex_pointer):
         # A priority-inheriting mutex keeps the owner in the futex word too.
         owner = int(data["__lock"]) & 0x3FFFFFFF
     return owner
+
+
+def closer_text(handle, threads):
+    """The thread running a close in flight, from the pthread_t it keeps."""
+    try:
+        thread = gdb.selected_inferior().thread_from_handle(handle)
+    except (gdb.error, AttributeError, TypeError, ValueError, RuntimeError):
+        thread = None
+    if thread is None:
+        return "thread 0x%x (not among the threads)" % int(handle)
+    return describe_thread(thread.ptid[1], threads)
 
 
 def mutex_text(name, mutex_pointer, threads):
@@ -156,6 +184,10 @@ class Registry(object):
                 "vidazohx: no debug information for %s (%s: symbol %s not found). Use the build tree's "
                 "library, or install libvidazohx-dbgsym (or unpack it and `set debug-file-directory "
                 "<root>/usr/lib/debug`)." % (LIBRARY, where, missing))
+        # Absent from libraries built before opens were marked in their
+        # window and before the close-end signal.
+        self.opens = optional_global("opensInFlight")
+        self.close_end = optional_global("closeInFlightEnded")
         self.sessions = ordered_map(self.map)
         self.key_of = {address(record): key for key, record in self.sessions}
         self.fifos = [Fifo(key, number, state)
@@ -163,11 +195,27 @@ class Registry(object):
                       for number, state in ordered_map(record["fifoStates"])]
 
     def closes_in_flight(self):
-        flights, entry = [], self.closes
-        while int(entry) != 0 and len(flights) < 100000:
-            flights.append((int(entry["session"]), int(entry["token"])))
-            entry = entry["next"]
-        return flights
+        """(session, token) of each close in flight, newest first."""
+        return [(int(session), int(token)) for session, token in linked(self.closes, ("session", "token"))]
+
+    def closers(self):
+        """(session, token, closer pthread_t) of each close in flight."""
+        return [(int(session), int(token), closer)
+                for session, token, closer in linked(self.closes, ("session", "token", "closer"))]
+
+    def opens_in_window(self):
+        """(session, cancelled) of each open between its cleanup registration and its record."""
+        if self.opens is None:
+            return None
+        return [(int(session), bool(cancelled)) for session, cancelled in linked(self.opens, ("session", "cancelled"))]
+
+    def in_close_end_signal(self, word):
+        """Whether an address lies in the signal that wakes the closes waiting
+        for a close in flight (its mutex or its condition's futex words)."""
+        if self.close_end is None:
+            return False
+        start = address(self.close_end)
+        return start <= word < start + self.close_end.type.sizeof
 
     def fifo_held_by(self, lwp):
         return [fifo for fifo in self.fifos if mutex_owner(fifo.acquire_mutex) == lwp]
@@ -223,11 +271,17 @@ def show_sessions(registry):
                 print("    region %d (acquisition order): %d element(s), %s" % (
                     order, int(entry["elementCount"]),
                     "released, goes back with the older ones" if bool(entry["released"]) else "lent to the host"))
-    flights = registry.closes_in_flight()
+    flights = registry.closers()
     if not flights:
         print("closes in flight: none")
-    for session, token in flights:
-        print("close in flight: session %d, token %d" % (session, token))
+    for session, token, closer in flights:
+        print("close in flight: session %d, token %d, closed by %s" % (session, token, closer_text(closer, threads)))
+    opens = registry.opens_in_window()
+    if opens is not None and not opens:
+        print("opens in their window: none")
+    for session, cancelled in opens or ():
+        print("open in its window: session %d%s" % (
+            session, ", cancelled (the host's cleanup closes it)" if cancelled else ""))
 
 
 # ---- waiters ----------------------------------------------------------------
@@ -327,6 +381,8 @@ def describe_wait(registry, kind, frames, lwp, threads):
         return "waits for a close in flight (closes in flight: %s)" % (
             ", ".join("session %d token %d" % flight for flight in flights) or "none")
     candidates = read_pointers(frames, ("this", "mutex", "futex_word", "lock_")) + [futex_register(frames)]
+    if any(registry.in_close_end_signal(candidate) for candidate in candidates):
+        return describe_wait(registry, "closeInFlight", frames, lwp, threads)
     session_locks = {int(record["sessionLock"]): key for key, record in registry.sessions}
     for candidate in candidates:
         if candidate in session_locks:
@@ -346,8 +402,9 @@ def describe_wait(registry, kind, frames, lwp, threads):
 
 
 def known_lock(registry, word):
-    """Whether a futex word is one of the library's mutexes."""
-    if registry.fifo_with_mutex(word)[0] is not None:
+    """Whether a futex word is one of the library's mutexes, or the signal
+    of the closes in flight."""
+    if registry.fifo_with_mutex(word)[0] is not None or registry.in_close_end_signal(word):
         return True
     return word in (address(registry.lock), address(registry.lock["exclusiveMutex"]))
 
@@ -397,7 +454,8 @@ class VidazohxPrefix(gdb.Command):
 class VidazohxSessions(gdb.Command):
     """Every registered session of libViDazoHx: generation, parent and children, closes put off,
 per FIFO the regions out, the owners of acquireMutex and regionMutex and the state of acquireEvent,
-and the closes in flight. Reads memory only (works on a core file)."""
+and the closes in flight with their closers and the opens in their window. Reads memory only (works
+on a core file)."""
 
     def __init__(self):
         super(VidazohxSessions, self).__init__("vidazohx sessions", gdb.COMMAND_DATA)
