@@ -271,13 +271,13 @@ tSettlement settleRegistry(tCloseTarget target, bool onlyPendingParent, tCloseIn
   return settled;
 }
 
-int32_t closePendingParent(tCloseTarget parent);
+int32_t closePendingParent(tCloseTarget parent, uint32_t attribute);
 
 // finishClose()
 // Runs with no lock held: withdraws the host registration (registered or
 // not; its result does not matter) and closes the session in the lower
-// library, then ends the close's mark and runs again the put-off close of a
-// parent that waited for its children. Only this close may touch the value until its
+// library, then ends the close's mark and finishes a parent that only
+// waited for this session. Only this close may touch the value until its
 // mark ends: a host close meeting it waits and the cleanup procedure leaves
 // it alone, so the lower library cannot hand the value to a new session
 // before our withdrawal and close are done, unless it ends the session by
@@ -300,7 +300,7 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
   reachSeam(tSeam::closeAfterLowerClose);
   if (marked) endCloseInFlight(flight);
   if (settled.pendingParent.session != 0 && status >= 0) {
-    mergeStatus(&status, closePendingParent(settled.pendingParent));
+    mergeStatus(&status, closePendingParent(settled.pendingParent, attribute));
   }
   return status;
 }
@@ -313,13 +313,11 @@ int32_t finishClose(uint32_t session, uint32_t attribute, const tSettlement& set
 // out again, or a session below it that does, is not closed now (the busy
 // ones are marked; the last of those regions to come back closes it), and
 // that deferral is not the closing child's failure: 0 is returned for it.
-// The parent is closed on the library's account, with attribute 1, whoever
-// closed the child and with whatever attribute.
-int32_t closePendingParent(tCloseTarget parent) {
+int32_t closePendingParent(tCloseTarget parent, uint32_t attribute) {
   tCloseInFlight flight;
   const tSettlement settled = settleRegistry(parent, true, &flight);
   if (settled.outcome != tRegistryOutcome::closable) return StatusSuccess;
-  const int32_t status = finishClose(parent.session, kLibraryCloseAttribute, settled, flight, kParentClose);
+  const int32_t status = finishClose(parent.session, attribute, settled, flight, kParentClose);
   traceOwnClose(tOwnClose::pendingParent, parent.session, status);
   return status;
 }
@@ -394,7 +392,7 @@ int32_t finishPutOffClose(uint32_t session, uint64_t generation) {
 }
 
 int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
-  return closePendingParent(tCloseTarget{parent, generation});
+  return closePendingParent(tCloseTarget{parent, generation}, kLibraryCloseAttribute);
 }
 
 // undoRefusedOpen()

@@ -3,11 +3,10 @@
 // -----------------------------------------------------------------------------
 //
 // Closing sessions. The export itself, ViDazoHx_Close(), is declared in
-// ViDazoHx.h. The library's own closes (undo of a failed open, host
-// cleanup, a put-off close finished by the last region release, a pending
-// parent's) run the same close through the functions below, always with
-// attribute kLibraryCloseAttribute for the session they name, and never
-// through the export, so that the trace does not take them for the host's.
+// ViDazoHx.h; the library calls it for its own closes too (undo of a failed
+// open, host cleanup, a put-off close finished by the last region release),
+// always with attribute kLibraryCloseAttribute, or through
+// finishPutOffClose() when it finishes a close that was put off.
 #pragma once
 
 #include <cstdint>
