@@ -412,7 +412,10 @@ typedef struct ViDazoHx_DataRecord {
  *    the value inherited that record.
  *
  * After an error past the lower open, the session is closed again (with
- * attribute 1) before the call returns. See ViDazoHx_OpenResource() for
+ * attribute 1) before the call returns, once: a cleanup the host runs
+ * meanwhile either closes it itself or leaves it to that close. Earlier
+ * releases could close it twice when the cleanup ran just before that
+ * close. See ViDazoHx_OpenResource() for
  * what a refused open leaves behind when the lower library hands out a
  * value that still designates an earlier session, for what a value handed
  * out again carries over, and for a put-off close that such an open runs

@@ -406,23 +406,34 @@ int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
 // An open that the host's cleanup cancelled in its window leaves the close
 // to that cleanup, whose mark must stand.
 void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration, tOpenInFlight* opening) {
-  bool keptOldRecord = false;
+  bool closeOnlyBelow = false;
+  bool withdraw = withdrawRegistration;
   tCloseInFlight flight;
   {
     tExclusiveHolder registry(registryLock);
     if (opening != nullptr && endOpenInFlight(*opening)) return;
     endClosesInFlightOf(session);
-    keptOldRecord = !recordIsNew && lookupSession(session) != nullptr;
-    if (keptOldRecord) beginCloseInFlight(flight, session);
+    const bool recorded = lookupSession(session) != nullptr;
+    // An open with no record left for its value hands its mark over to a
+    // close in flight in this same tenure: the host's cleanup, which may
+    // run from here on, then finds that close and leaves the session to it,
+    // instead of closing it below a second time. Its host registration goes
+    // as a full close would take it, even one the host answered with a
+    // warning.
+    closeOnlyBelow = recorded ? !recordIsNew : opening != nullptr;
+    if (!recorded) withdraw = true;
+    if (closeOnlyBelow) beginCloseInFlight(flight, session);
   }
   reachSeam(tSeam::undoBeforeClose);
-  if (!keptOldRecord) {
+  if (!closeOnlyBelow) {
     // As ViDazoHx_Close(), told apart only for the probes.
     if (isUnsupportedSession(session)) return;
     closeOnce(tCloseTarget{session, kAnyGeneration}, kLibraryCloseAttribute, kUndoClose, tCloser::host);
     return;
   }
-  if (withdrawRegistration) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
+  // A registration of the value since ends our mark: the value, and its
+  // host registration, are another session's then.
+  if (withdraw && closeStillInFlight(flight)) hostSetCleanupProc(sessionCleanupProc, session, kCleanupWithdraw);
   // Status deliberately ignored: the open's failure is returned.
   if (closeStillInFlight(flight)) lower::Close(session, kLibraryCloseAttribute);
   reportSessionClosed(session, 0, kLibraryCloseAttribute, kFailedOpenUndone);

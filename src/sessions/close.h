@@ -59,7 +59,10 @@ int32_t finishPendingParentClose(uint32_t parent, uint64_t generation);
 // closed the earlier session on its own and handed the value out again),
 // closes only the lower session, after withdrawing the host registration
 // the open made if `withdrawRegistration`: the record is the host's earlier
-// session, with its children, and stays as it is. Otherwise closes as
+// session, with its children, and stays as it is. So does the session of
+// an `opening` whose value has no record: its mark becomes a close in flight
+// in one tenure of registryLock, so that the host's cleanup, from then on,
+// leaves the session to the undo. Otherwise closes as
 // ViDazoHx_Close(session, kLibraryCloseAttribute). `opening`: the open's
 // mark (ViDazoHx_Open() past its cleanup registration), ended here; when the
 // host's cleanup cancelled it, that cleanup closes the session and the undo

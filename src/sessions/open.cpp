@@ -101,7 +101,7 @@ int32_t openSession(const char* bitfile, const char* signature, const char* reso
   const int32_t registered = registerOpened(sessionOut, 0, &registration, &opening);
   if (registered == StatusHostCancelled) return registered;  // the cleanup closed it; the warning is moot
   mergeStatus(&status, registered);
-  if (status < 0) return undoOpen(session, status, registration.inserted, true);
+  if (status < 0) return undoOpen(session, status, registration.inserted, true, &opening);
   return status;
 }
 

@@ -253,7 +253,12 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistrati
   tExclusiveHolder registry(registryLock);
   // The host's cleanup closed this very session in the open's window (and
   // the lower library may have handed its value out since): record nothing.
-  if (opening != nullptr && takeOpenInFlight(*opening)) return StatusHostCancelled;
+  // A registration that fails leaves the mark linked for the open's undo,
+  // which ends it: until then a cleanup still finds the open in its window.
+  if (opening != nullptr && opening->cancelled) {
+    takeOpenInFlight(*opening);
+    return StatusHostCancelled;
+  }
   const uint32_t session = *sessionOut;
   endClosesInFlightOf(session);
   tSessionState* record = sessionRegistry.emplace(session, &outcome->inserted);
@@ -267,7 +272,10 @@ int32_t registerSession(const uint32_t* sessionOut, uint32_t parent, tRegistrati
   if (status >= 0 && parent != 0) mergeStatus(&status, linkToParent(*record, session, parent, outcome));
   if (status >= 0 && parent == 0) unlinkFromParent(*record, session, outcome);
   if (record->buildStatus.isError()) discardUnbuiltRecord(*record, session, &status);
-  if (status >= 0) VIDAZOHX_PROBE(session_opened, session, parent, record->generation);
+  if (status >= 0) {
+    if (opening != nullptr) takeOpenInFlight(*opening);
+    VIDAZOHX_PROBE(session_opened, session, parent, record->generation);
+  }
   return status;
 }
 

@@ -689,21 +689,24 @@ TEST_F(OneClosePerInstanceTest, ARefusedOpenOfAValueStillRecordedClosesOnlyWhatI
 
 // The host runs the session's cleanup inside ViDazoHx_Open(), between the
 // cleanup registration and the record: alone, with another open getting
-// the value in the window, or on an open whose IRQ reservation failed. The
-// open is cancelled, records nothing and closes nothing again. It used to
-// record the closed session and answer 0.
+// the value in the window, or on an open whose IRQ reservation failed,
+// also once that open's undo has begun. The open is cancelled (or keeps its
+// failure), records nothing and the session is closed once. It used to
+// record the closed session and answer 0; the undo used to close it again.
 TEST_F(OpenTest, TheHostsCleanupInsideAnOpenCancelsItAndClosesTheSessionOnce) {
-  enum class Then { nothing, anotherOpen, failedReservation };
-  for (const Then then : {Then::nothing, Then::anotherOpen, Then::failedReservation}) {
+  enum class Then { nothing, anotherOpen, failedReservation, failedReservationInUndo };
+  for (const Then then :
+       {Then::nothing, Then::anotherOpen, Then::failedReservation, Then::failedReservationInUndo}) {
     SCOPED_TRACE(static_cast<int>(then));
     constexpr uint32_t kValue = 0x111;
-    if (then == Then::failedReservation) {
+    const bool inUndo = then == Then::failedReservationInUndo;
+    if (then == Then::failedReservation || inUndo) {
       addReservedIrqContexts(1);
       ViDazoSim_InjectStatus("ViDazoDll_ReserveIrqContext", kLowerFailure, 1);
     }
     ASSERT_EQ(0, ViDazoSim_SetNextSession(kValue));
     clearJournal();
-    testsupport::OnSeam seam(tSeam::openAfterCleanupRegistered, [&] {
+    testsupport::OnSeam seam(inUndo ? tSeam::undoBeforeClose : tSeam::openAfterCleanupRegistered, [&] {
       EXPECT_EQ(1u, HostRuntimeSim_RunCleanup());
       if (then == Then::anotherOpen) {
         ASSERT_EQ(0, ViDazoSim_SetNextSession(kValue));
@@ -711,7 +714,8 @@ TEST_F(OpenTest, TheHostsCleanupInsideAnOpenCancelsItAndClosesTheSessionOnce) {
       }
     });
     uint32_t session = 0;
-    EXPECT_EQ(then == Then::failedReservation ? kLowerFailure : StatusHostCancelled, openInto(&session));
+    const bool failed = then == Then::failedReservation || inUndo;
+    EXPECT_EQ(failed ? kLowerFailure : StatusHostCancelled, openInto(&session));
     ASSERT_TRUE(seam.fired());
     EXPECT_THAT(lowerCloses(), ElementsAre(closed(kValue, 1))) << "closed by the cleanup, once";
     const bool successor = then == Then::anotherOpen;
