@@ -404,7 +404,8 @@ int32_t finishPendingParentClose(uint32_t parent, uint64_t generation) {
 // session by itself and hand the value out again meanwhile, keeps us off
 // the new session.
 // An open that the host's cleanup cancelled in its window leaves the close
-// to that cleanup, whose mark must stand.
+// to that cleanup, whose mark must stand; one it did not cancel, with no
+// record left for its value, turns its mark into a close in flight.
 void undoRefusedOpen(uint32_t session, bool recordIsNew, bool withdrawRegistration, tOpenInFlight* opening) {
   bool closeOnlyBelow = false;
   bool withdraw = withdrawRegistration;

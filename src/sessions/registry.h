@@ -142,8 +142,12 @@
 // nothing (the cleanup's mark must stand). The mark is the open's own, not
 // the value's: once the cleanup closed the session, the lower library may
 // hand the value to another open, whose record the cancelled open must not
-// take for its own. Earlier releases recorded the closed session, answered
-// 0, and left the record to the next open of the value.
+// take for its own. An open that fails after its registration hands its
+// mark over to a close in flight of its own, in one tenure of
+// registryLock, when no record holds the value; a cleanup from then on
+// leaves the session to that close. Earlier releases recorded the closed
+// session, answered 0, and left the record to the next open of the value,
+// and could close a failed open's session twice.
 //
 // A kept record. Registering a value that has a record keeps it, with its
 // flags, FIFO records (regions out included) and children; only the parent
@@ -238,7 +242,9 @@ struct tRegistration {
 // the caller must know to undo or finish its work.
 //
 // `opening` (ViDazoHx_Open() only): the open's mark, linked since before
-// its host cleanup registration; it ends here. When the host's cleanup
+// its host cleanup registration; it ends here once the session is recorded,
+// and a failed registration leaves it to the open's undo (so that a cleanup
+// meanwhile still finds the open in its window). When the host's cleanup
 // cancelled it (cancelOpensInFlightOf()), nothing is recorded and
 // StatusHostCancelled is returned: that cleanup closes the session.
 struct tOpenInFlight;
@@ -296,7 +302,8 @@ void beginOpenInFlight(tOpenInFlight& entry, uint32_t session);
 
 // endOpenInFlight()
 //
-// Unlinks `entry` (registerSession() does it too); returns whether the
+// Unlinks `entry` (registerSession() does it too, once it has recorded the
+// session); returns whether the
 // host's cleanup cancelled the open. The caller holds registryLock
 // exclusively.
 bool endOpenInFlight(tOpenInFlight& entry);
